@@ -1,0 +1,72 @@
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace common {
+
+// Move-only owner of one plain handle (Win32 HANDLE, BCrypt, WinHTTP, FILE*...). Traits supply the
+// handle type, its invalid value and its close function:
+//   struct Traits { using type = ...; static type invalid() noexcept; static void close(type) noexcept; };
+// Closing keeps GetLastError intact so an owner leaving scope on an error path does not hide the
+// code that the caller is about to report.
+template <typename Traits>
+class UniqueHandle {
+public:
+    using handle_type = typename Traits::type;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(handle_type handle) noexcept : handle_(handle) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    handle_type get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != Traits::invalid(); }
+
+    handle_type release() noexcept { return std::exchange(handle_, Traits::invalid()); }
+
+    void reset(handle_type handle = Traits::invalid()) noexcept {
+        const handle_type old = std::exchange(handle_, handle);
+        if (old != Traits::invalid()) {
+            const DWORD lastError = ::GetLastError();
+            Traits::close(old);
+            ::SetLastError(lastError);
+        }
+    }
+
+    // For out-parameters: closes what is held, then hands out the address to fill.
+    handle_type* put() noexcept {
+        reset();
+        return &handle_;
+    }
+
+private:
+    handle_type handle_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type handle) noexcept { ::CloseHandle(handle); }
+};
+
+// CreateFileW and FindFirstFileW-style calls report failure as INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type handle) noexcept { ::CloseHandle(handle); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+
+}  // namespace common

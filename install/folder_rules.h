@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+
+// Which folder the launcher may be installed into, and whether a folder already holds it.
+
+// Lexical normal form of the chosen folder (nothing on disk is consulted; the result is not made
+// absolute). Throws "Выберите папку для лаунчера" when it names no folder of its own: a bare root,
+// a drive name alone, an empty path or a trailing separator.
+std::filesystem::path normalize_install_folder(const std::filesystem::path& folder);
+
+// Throws "Папка установки содержит ссылку. Выберите другую папку." when the path, or any existing
+// folder on the way to it, is a reparse point (junction, symbolic link, mount point). Prefixes that
+// do not exist are passed over.
+void ensure_install_path_has_no_links(const std::filesystem::path& path);
+
+// True when the folder holds an installed launcher, recognised by its marker files.
+// Throws the filesystem error "status" when a query fails for a reason other than not-found.
+bool is_existing_installation(const std::filesystem::path& folder);
+
+enum class InstallTarget {
+    Missing,        // nothing there yet: the package folder is moved into place whole
+    EmptyFolder,    // staged placement into an empty folder
+    Installation,   // staged placement over an installed launcher (an update)
+};
+
+// The rule the placement applies before it touches anything. Throws "В выбранной папке находятся
+// другие файлы. Выберите пустую папку." for a file or a non-empty folder without an installation,
+// and the filesystem errors of "exists", "status" and "is_empty".
+InstallTarget classify_install_target(const std::filesystem::path& folder);

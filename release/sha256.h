@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "release/bcrypt_handles.h"
+
+// Raises "Ошибка криптографии Windows" when a CNG call reports failure (a negative status).
+void check_crypto_status(NTSTATUS status);
+
+// Lowercase hex of a byte string, high nibble first.
+std::string hex_from_bytes(const unsigned char* bytes, size_t length);
+
+// Incremental SHA-256 on CNG. Each hasher opens its own provider; nothing is shared between them,
+// so hashers may be used on any thread.
+class Sha256 {
+public:
+    Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void update(const void* bytes, size_t length);
+    // Completes the hash; call once.
+    std::string finish_hex();
+
+    // For callers that feed the hash themselves (the streaming download) and check each status
+    // with check_crypto_status.
+    BCRYPT_HASH_HANDLE native_handle() const noexcept { return hash_.get(); }
+
+private:
+    // Declared provider first so the hash is destroyed before the provider it came from.
+    release::AlgorithmHandle provider_;
+    release::HashHandle hash_;
+};
+
+std::string sha256_hex(const void* bytes, size_t length);
+
+// Reads the file in 64 KiB chunks; never holds it whole in memory.
+// Throws "Не удалось проверить файл" when it cannot be opened, "Ошибка чтения файла" on a read error.
+std::string sha256_file_hex(const std::filesystem::path& file);

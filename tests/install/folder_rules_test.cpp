@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "install/folder_rules.h"
+#include "tests/support/expect_error.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/unix_link.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kChooseFolder[] = "Выберите папку для лаунчера";
+constexpr char kPathHasLink[] = "Папка установки содержит ссылку. Выберите другую папку.";
+constexpr char kFolderNotEmpty[] = "В выбранной папке находятся другие файлы. Выберите пустую папку.";
+
+TEST(NormalizeInstallFolder, LexicalNormalForm) {
+    const struct {
+        const wchar_t* chosen;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:/Games//Korvane Launcher", L"C:\\Games\\Korvane Launcher"},
+        {L"C:\\Games\\.\\A\\..\\B", L"C:\\Games\\B"},
+        {L"C:\\..\\..\\Games", L"C:\\Games"},
+        {L"C:\\Games\\A\\..\\..\\Korvane", L"C:\\Korvane"},
+        {L"Games", L"Games"},
+        {L"a\\..\\..\\b", L"..\\b"},
+        {L"\\\\server\\share\\Korvane", L"\\\\server\\share\\Korvane"},
+        {L"D:\\Игры\\Korvane Launcher", L"D:\\Игры\\Korvane Launcher"},
+        {L"C:Games\\..\\Korvane", L"C:Korvane"},
+        {L"a\\..", L"."},
+        {L"..\\..\\x", L"..\\..\\x"},
+        {L"a\\b\\..\\..\\..", L".."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(fs::path(c.chosen).string());
+        EXPECT_EQ(normalize_install_folder(c.chosen).native(), c.expected);
+    }
+}
+
+TEST(NormalizeInstallFolder, RefusesPathsThatNameNoFolder) {
+    for (const wchar_t* chosen : {L"", L"C:", L"C:\\", L"C:/", L"\\", L"C:\\Games\\", L"C:\\Games\\.",
+                                  L"C:\\Games\\A\\..", L"C:\\Games//", L"\\\\server\\share\\",
+                                  L"//server/share//Korvane/.", L"\\\\server"}) {
+        SCOPED_TRACE(fs::path(chosen).string());
+        test::expect_error([&] { normalize_install_folder(chosen); }, kChooseFolder);
+    }
+}
+
+TEST(InstallPathLinks, PlainAndMissingPathsPass) {
+    test::TempFolder temp;
+    fs::create_directories(temp / "Games");
+    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "Games"));
+    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "Games" / "not" / "there" / "yet"));
+    EXPECT_NO_THROW(ensure_install_path_has_no_links(L"Q:\\nothing\\here"));
+}
+
+TEST(InstallPathLinks, LinkAnywhereOnTheWayIsRefused) {
+    test::TempFolder temp;
+    fs::create_directories(temp / "target" / "inner");
+    test::UnixLink link(temp / "linked", temp / "target");
+
+    test::expect_error([&] { ensure_install_path_has_no_links(link.path()); }, kPathHasLink);
+    // The tail does not exist yet; the existing middle folder is still a link.
+    test::expect_error([&] { ensure_install_path_has_no_links(link.path() / "Korvane Launcher" / "x"); },
+                       kPathHasLink);
+    test::expect_error([&] { ensure_install_path_has_no_links(link.path() / "inner"); }, kPathHasLink);
+    // The link's target, reached without the link, is fine.
+    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "target" / "inner"));
+}
+
+struct MarkerCase {
+    const char* name;
+    std::vector<const char*> files;
+    std::vector<const char*> folders;
+    bool installed;
+};
+
+TEST(ExistingInstallation, MarkerFiles) {
+    const MarkerCase cases[] = {
+        {"executable alone", {"KORLAUNCHER.exe"}, {}, true},
+        {"executable in other letter case", {"korlauncher.EXE"}, {}, true},
+        {"launcher folder and settings", {"launcher.json"}, {"assets/korvanelauncher"}, true},
+        {"launcher folder, font and shader",
+         {"assets/fonts/regular.json", "shaders/ui.vert.spv"}, {"assets/korvanelauncher"}, true},
+        {"launcher folder and font without shader", {"assets/fonts/regular.json"}, {"assets/korvanelauncher"}, false},
+        {"settings without launcher folder", {"launcher.json", "assets/fonts/regular.json", "shaders/ui.vert.spv"}, {}, false},
+        {"file where the launcher folder belongs", {"launcher.json", "assets/korvanelauncher"}, {}, false},
+        {"folder named like the executable", {}, {"KORLAUNCHER.exe"}, false},
+        {"shader folder instead of shader file",
+         {"assets/fonts/regular.json"}, {"assets/korvanelauncher", "shaders/ui.vert.spv"}, false},
+        {"empty folder", {}, {}, false},
+        {"unrelated files", {"readme.txt", "game/data.bin"}, {}, false},
+    };
+    for (const MarkerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder temp;
+        for (const char* folder : c.folders) fs::create_directories(temp / folder);
+        for (const char* file : c.files) test::write_file(temp / file, "x");
+        EXPECT_EQ(is_existing_installation(temp.path()), c.installed);
+    }
+}
+
+TEST(ExistingInstallation, MissingFolderOrFileIsNoInstallation) {
+    test::TempFolder temp;
+    EXPECT_FALSE(is_existing_installation(temp / "missing"));
+    test::write_file(temp / "file", "x");
+    EXPECT_FALSE(is_existing_installation(temp / "file"));
+}
+
+TEST(InstallTarget, AcceptanceRule) {
+    test::TempFolder temp;
+    EXPECT_EQ(classify_install_target(temp / "missing"), InstallTarget::Missing);
+    EXPECT_EQ(classify_install_target(temp / "missing" / "deeper"), InstallTarget::Missing);
+
+    fs::create_directories(temp / "empty");
+    EXPECT_EQ(classify_install_target(temp / "empty"), InstallTarget::EmptyFolder);
+
+    test::write_file(temp / "installed" / "KORLAUNCHER.exe", "MZ");
+    test::write_file(temp / "installed" / "mods" / "extra.bin", "x");
+    EXPECT_EQ(classify_install_target(temp / "installed"), InstallTarget::Installation);
+
+    test::write_file(temp / "file", "x");
+    test::expect_error([&] { classify_install_target(temp / "file"); }, kFolderNotEmpty);
+    test::write_file(temp / "busy" / "notes.txt", "x");
+    test::expect_error([&] { classify_install_target(temp / "busy"); }, kFolderNotEmpty);
+    fs::create_directories(temp / "only-folder" / "sub");
+    test::expect_error([&] { classify_install_target(temp / "only-folder"); }, kFolderNotEmpty);
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The only crossings between the program's UTF-8 text (messages, JSON, HTTP) and the UTF-16 text
+// that Windows takes. Both take the whole string: embedded zero characters are converted too.
+
+// Strict: malformed UTF-8 (invalid bytes, overlong forms, encoded surrogates) throws
+// std::runtime_error "Некорректный UTF-8" instead of reaching a path or the screen altered.
+std::wstring wide_from_utf8(std::string_view text);
+
+// Lenient: an unpaired surrogate becomes U+FFFD.
+std::string utf8_from_wide(std::wstring_view text);
