@@ -1,0 +1,72 @@
+#include "release/manifest.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+#include "release/sha256.h"
+
+namespace {
+
+constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
+constexpr char kArchiveChanged[] = "Архив обновления изменён. Установка отменена";
+
+constexpr size_t kCoordinateBytes = 32;
+
+// BCRYPT_ECCKEY_BLOB followed by X and Y, as BCryptImportKeyPair takes a public P-256 key.
+std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> public_key_blob() {
+    const std::vector<unsigned char> coordinates = decode_hex(release_public_key, 2 * kCoordinateBytes);
+    std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> blob{};
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinateBytes};
+    std::memcpy(blob.data(), &header, sizeof header);
+    std::memcpy(blob.data() + sizeof header, coordinates.data(), coordinates.size());
+    return blob;
+}
+
+void require_success(NTSTATUS status) {
+    if (status < 0) {
+        throw std::runtime_error(kSignatureInvalid);
+    }
+}
+
+// Compares every character so the time taken does not depend on where the strings differ.
+bool same_digest(const std::string& left, const std::string& right) {
+    if (left.size() != right.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (size_t i = 0; i < left.size(); ++i) {
+        difference |= static_cast<unsigned char>(left[i] ^ right[i]);
+    }
+    return difference == 0;
+}
+
+}  // namespace
+
+void verify_release_manifest(const nlohmann::json& manifest) {
+    const CheckedManifest checked = check_release_manifest_fields(manifest);
+    const std::string digestHex = sha256_hex(checked.signedText.data(), checked.signedText.size());
+    std::vector<unsigned char> digest = decode_hex(digestHex, 32);
+    auto blob = public_key_blob();
+    std::vector<unsigned char> signature = checked.signature;
+
+    EcdsaKeyHandles handles;
+    require_success(BCryptOpenAlgorithmProvider(handles.provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
+    require_success(BCryptImportKeyPair(handles.provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, handles.key.put(),
+                                        blob.data(), static_cast<ULONG>(blob.size()), 0));
+    require_success(BCryptVerifySignature(handles.key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                                          signature.data(), static_cast<ULONG>(signature.size()), 0));
+}
+
+void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {
+    verify_release_manifest(manifest);
+    const std::uint64_t expectedSize = manifest["size"].get<std::uint64_t>();
+    // A file of the wrong length is refused before a byte of it is hashed.
+    if (std::filesystem::file_size(archive) != expectedSize ||
+        !same_digest(sha256_file_hex(archive), manifest["sha256"].get<std::string>())) {
+        throw std::runtime_error(kArchiveChanged);
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// The release manifest's field rules and signed text. Free of Windows headers on purpose: the
+// publisher's release tool compiles this same file on Linux, so what it signs and what the
+// installer accepts cannot drift apart.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct ReleaseVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t patch = 0;
+};
+
+// Three dot-separated decimal numbers, each at most 9999 (leading zeros allowed), nothing else.
+// Throws "Некорректная версия обновления".
+ReleaseVersion parse_release_version(std::string_view text);
+
+// Exactly 2 * byteCount characters from "0123456789abcdef", high nibble first.
+// Throws "Некорректная подпись обновления".
+std::vector<unsigned char> decode_hex(std::string_view text, size_t byteCount);
+
+inline constexpr std::uint64_t kMinimumReleaseSize = 22;
+inline constexpr std::uint64_t kMaximumReleaseSize = 16'777'216;
+
+bool is_allowed_release_size(std::uint64_t size);
+// At most 2048 bytes, beginning with the lowercase "https://", without CR or LF.
+bool is_allowed_release_url(std::string_view url);
+
+// The five lines the signature covers, each ended by a line feed.
+std::string release_signed_text(std::string_view version, std::uint64_t size, std::string_view sha256,
+                                std::string_view url);
+
+// A manifest that passed every check short of the signature itself.
+struct CheckedManifest {
+    std::string version;
+    std::string url;
+    std::uint64_t size = 0;
+    std::string sha256;
+    std::vector<unsigned char> signature;  // r then s, 32 bytes each, big-endian
+    std::string signedText;
+};
+
+// Presence and JSON types first, then the values in the order version, sha256, signature, size, url;
+// the first failing check decides the message.
+CheckedManifest check_release_manifest_fields(const nlohmann::json& manifest);

@@ -1,0 +1,159 @@
+#include "release/package_rules.h"
+
+#include <array>
+
+const char kPackageCorruptZip[] = "Повреждён ZIP обновления";
+const char kPackageBadComposition[] = "Некорректный состав обновления";
+
+namespace {
+
+constexpr char kInvalidFile[] = "Недопустимый файл обновления";
+constexpr char kInvalidFolder[] = "Недопустимая папка обновления";
+constexpr char kInvalidPath[] = "Недопустимый путь обновления";
+constexpr char kMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
+
+constexpr std::string_view kTopFolder = "KORLAUNCHER/";
+constexpr std::uint64_t kMaximumFileSize = 268'435'456;
+constexpr std::uint64_t kMaximumTotalSize = 536'870'912;
+constexpr std::uint32_t kUnixFileTypeMask = 0xF000;
+constexpr std::uint32_t kUnixSymbolicLink = 0xA000;
+
+constexpr std::array<std::string_view, 6> kRequiredFiles = {
+    "korlauncher.exe",     "launcher.json",             "shaders/ui.vert.spv",
+    "shaders/ui.frag.spv", "assets/fonts/regular.json", "assets/fonts/regular.png",
+};
+
+bool is_allowed_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '/' || c == '-' || c == '\\';
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string lower_ascii(std::string_view text) {
+    std::string lowered(text);
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lowered;
+}
+
+}  // namespace
+
+bool is_allowed_package_name(std::string_view name) {
+    // A leading separator makes the name absolute; a drive or UNC prefix needs ':' or fails below.
+    if (name.empty() || is_separator(name.front())) {
+        return false;
+    }
+    std::string generic;
+    generic.reserve(name.size());
+    for (char c : name) {
+        if (!is_allowed_character(c)) {
+            return false;
+        }
+        generic.push_back(is_separator(c) ? '/' : c);
+    }
+    // Elements: a run of separators is one separator; a trailing one leaves an empty final element.
+    size_t start = 0;
+    while (true) {
+        const size_t end = generic.find('/', start);
+        const std::string_view element = std::string_view(generic).substr(start, end - start);
+        if (element.empty() || element.back() == '.') {
+            return false;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = generic.find_first_not_of('/', end);
+        if (start == std::string::npos) {
+            return false;
+        }
+    }
+    return generic == "KORLAUNCHER.exe" || generic == "launcher.json" || starts_with(generic, "assets/") ||
+           starts_with(generic, "shaders/");
+}
+
+bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRecord& record) {
+    mz_zip_archive_file_stat stat{};
+    if (!mz_zip_reader_file_stat(&zip, index, &stat)) {
+        return false;
+    }
+    // The record's name field holds at most 511 bytes; a longer stored name would be judged (and
+    // written) by a prefix of itself, so the whole name is read separately.
+    const mz_uint length = mz_zip_reader_get_filename(&zip, index, nullptr, 0);
+    if (length == 0) {
+        return false;
+    }
+    std::string name(length, '\0');
+    mz_zip_reader_get_filename(&zip, index, name.data(), length);
+    name.resize(length - 1);  // keeps embedded zero bytes, which the path rule then refuses
+    record.name = std::move(name);
+    record.isDirectory = stat.m_is_directory != 0;
+    record.isEncrypted = stat.m_is_encrypted != 0;
+    record.isSupported = stat.m_is_supported != 0;
+    record.externalAttributes = stat.m_external_attr;
+    record.uncompressedSize = stat.m_uncomp_size;
+    return true;
+}
+
+const char* check_package_entry_count(std::uint64_t count) {
+    return count == 0 || count > kMaximumPackageEntries ? kPackageBadComposition : nullptr;
+}
+
+PackageEntryVerdict PackageRules::examine(const PackageEntryRecord& entry) {
+    PackageEntryVerdict verdict;
+    const bool symbolicLink = ((entry.externalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
+    if (entry.isEncrypted || !entry.isSupported || symbolicLink || !starts_with(entry.name, kTopFolder)) {
+        verdict.refusal = kInvalidFile;
+        return verdict;
+    }
+    std::string_view relative = std::string_view(entry.name).substr(kTopFolder.size());
+
+    if (entry.isDirectory) {
+        if (relative.empty()) {
+            return verdict;
+        }
+        if (relative.back() == '/') {
+            relative.remove_suffix(1);
+        }
+        if (relative != "assets" && relative != "shaders" && !is_allowed_package_name(relative)) {
+            verdict.refusal = kInvalidFolder;
+        }
+        return verdict;
+    }
+
+    if (!is_allowed_package_name(relative)) {
+        verdict.refusal = kInvalidPath;
+        return verdict;
+    }
+    if (!names_.insert(lower_ascii(relative)).second || entry.uncompressedSize > kMaximumFileSize) {
+        verdict.refusal = kPackageBadComposition;
+        return verdict;
+    }
+    total_ += entry.uncompressedSize;
+    if (total_ > kMaximumTotalSize) {
+        verdict.refusal = kPackageBadComposition;
+        return verdict;
+    }
+    verdict.extract = true;
+    verdict.relativeName = std::string(relative);
+    return verdict;
+}
+
+const char* PackageRules::first_missing_required() const {
+    return missing_required().empty() ? nullptr : kMissingFiles;
+}
+
+std::vector<std::string> PackageRules::missing_required() const {
+    std::vector<std::string> missing;
+    for (const std::string_view required : kRequiredFiles) {
+        if (names_.count(std::string(required)) == 0) {
+            missing.emplace_back(required);
+        }
+    }
+    return missing;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// The update package's layout rules, applied entry by entry from the ZIP's central directory.
+// Free of Windows headers on purpose: the publisher's release tool compiles this same file on Linux
+// for its `check` command, so the tool reports exactly what the installer would refuse.
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <miniz.h>
+
+inline constexpr std::uint32_t kMaximumPackageEntries = 2048;
+
+// The path rule on a relative name below "KORLAUNCHER/"; a backslash counts as '/'.
+bool is_allowed_package_name(std::string_view name);
+
+// What the checks need to know about one central-directory entry.
+struct PackageEntryRecord {
+    std::string name;  // the whole stored name, never cut short
+    bool isDirectory = false;
+    bool isEncrypted = false;
+    bool isSupported = false;
+    std::uint32_t externalAttributes = 0;
+    std::uint64_t uncompressedSize = 0;
+};
+
+// Reads entry `index` from an initialised reader; false when its record cannot be read.
+bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRecord& record);
+
+// The verdict on one entry: `refusal` is null when the entry passed; `extract` is set for a file
+// entry, whose relative name is then in `relativeName`.
+struct PackageEntryVerdict {
+    const char* refusal = nullptr;
+    bool extract = false;
+    std::string relativeName;
+};
+
+// Messages shared by the installer and the release tool.
+extern const char kPackageCorruptZip[];
+extern const char kPackageBadComposition[];
+
+// Null when the archive may hold this many entries, else the refusal.
+const char* check_package_entry_count(std::uint64_t count);
+
+// Accumulates the name set and the running total over the entries of one archive, in
+// central-directory order.
+class PackageRules {
+public:
+    PackageEntryVerdict examine(const PackageEntryRecord& entry);
+
+    // The refusal for the first required file that no file entry supplied, or null.
+    const char* first_missing_required() const;
+    // Every required file that no file entry supplied, in the listed order.
+    std::vector<std::string> missing_required() const;
+
+private:
+    std::set<std::string> names_;
+    std::uint64_t total_ = 0;
+};
