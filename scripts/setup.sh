@@ -48,3 +48,11 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 
 "$root/scripts/wine-prefix.sh" "$build/wineprefix"
+
+# The publisher's release tool runs on this machine (the tests sign their manifests with it), so it
+# is built natively, apart from the cross build.
+if [ ! -f "$build/host/CMakeCache.txt" ]; then
+  echo "setup: configuring $build/host (release tool)"
+  cmake -S "$root/tools" -B "$build/host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build/host" --parallel 2 >/dev/null

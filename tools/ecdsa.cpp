@@ -1,0 +1,186 @@
+#include "tools/ecdsa.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <openssl/pem.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "release/manifest_rules.h"
+
+namespace {
+
+constexpr size_t kCoordinateBytes = 32;
+constexpr size_t kPointBytes = 1 + 2 * kCoordinateBytes;  // 04 || X || Y
+constexpr char kCurve[] = "prime256v1";
+
+template <auto Free>
+struct Deleter {
+    template <typename T>
+    void operator()(T* object) const noexcept { Free(object); }
+};
+using PKey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
+using MdContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
+using PKeyContext = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
+using Signature = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
+using ParamBuilder = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
+using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
+using File = std::unique_ptr<FILE, Deleter<std::fclose>>;
+using OpenSslBytes = std::unique_ptr<unsigned char, Deleter<[](unsigned char* p) { OPENSSL_free(p); }>>;
+
+std::string hex_of(const unsigned char* bytes, size_t length) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex.push_back(digits[bytes[i] >> 4]);
+        hex.push_back(digits[bytes[i] & 0x0f]);
+    }
+    return hex;
+}
+
+void require(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(what);
+}
+
+std::string public_hex_of(EVP_PKEY* key) {
+    std::array<unsigned char, kPointBytes> point{};
+    size_t length = 0;
+    require(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &length) == 1 &&
+                length == kPointBytes && point[0] == 0x04,
+            "the key has no uncompressed P-256 public point");
+    return hex_of(point.data() + 1, 2 * kCoordinateBytes);
+}
+
+PKey load_private_key(const std::filesystem::path& file) {
+    File stream(std::fopen(file.c_str(), "rb"));
+    require(stream != nullptr, ("cannot open the private key " + file.string()).c_str());
+    PKey key(PEM_read_PrivateKey(stream.get(), nullptr, nullptr, nullptr));
+    require(key != nullptr, ("not a PEM private key: " + file.string()).c_str());
+    char group[32] = {};
+    size_t groupLength = 0;
+    require(EVP_PKEY_is_a(key.get(), "EC") &&
+                EVP_PKEY_get_group_name(key.get(), group, sizeof group, &groupLength) == 1 &&
+                std::string_view(group, groupLength) == kCurve,
+            ("not an ECDSA P-256 key: " + file.string()).c_str());
+    return key;
+}
+
+PKey public_key_from_hex(std::string_view publicKeyHex) {
+    std::vector<unsigned char> point = {0x04};
+    const std::vector<unsigned char> coordinates = decode_hex(publicKeyHex, 2 * kCoordinateBytes);
+    point.insert(point.end(), coordinates.begin(), coordinates.end());
+
+    ParamBuilder builder(OSSL_PARAM_BLD_new());
+    require(builder != nullptr &&
+                OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, kCurve, 0) == 1 &&
+                OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) == 1,
+            "out of memory");
+    Params params(OSSL_PARAM_BLD_to_param(builder.get()));
+    PKeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw = nullptr;
+    require(params != nullptr && context != nullptr && EVP_PKEY_fromdata_init(context.get()) == 1 &&
+                EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) == 1,
+            "the public key is not a point on P-256");
+    return PKey(raw);
+}
+
+}  // namespace
+
+std::string generate_release_key(const std::filesystem::path& privateKeyFile) {
+    PKey key(EVP_EC_gen(kCurve));
+    require(key != nullptr, "cannot generate a P-256 key");
+    // O_EXCL: a key that already exists is never replaced; 0600 from the start, not after a chmod.
+    const int descriptor = open(privateKeyFile.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    require(descriptor >= 0, ("cannot create " + privateKeyFile.string() + " (it must not exist yet)").c_str());
+    File stream(fdopen(descriptor, "wb"));
+    if (stream == nullptr) {
+        close(descriptor);
+    }
+    const bool written = stream != nullptr &&
+                         PEM_write_PrivateKey(stream.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
+                         std::fflush(stream.get()) == 0 && fsync(fileno(stream.get())) == 0;
+    const bool closed = stream != nullptr && std::fclose(stream.release()) == 0;
+    if (!written || !closed) {
+        std::remove(privateKeyFile.c_str());
+        throw std::runtime_error("cannot write " + privateKeyFile.string());
+    }
+    return public_hex_of(key.get());
+}
+
+std::string public_key_of(const std::filesystem::path& privateKeyFile) {
+    return public_hex_of(load_private_key(privateKeyFile).get());
+}
+
+std::vector<unsigned char> sign_release_text(const std::filesystem::path& privateKeyFile, std::string_view message) {
+    const PKey key = load_private_key(privateKeyFile);
+    MdContext context(EVP_MD_CTX_new());
+    size_t derLength = 0;
+    require(context != nullptr && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+                EVP_DigestSign(context.get(), nullptr, &derLength,
+                               reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1,
+            "cannot sign");
+    std::vector<unsigned char> der(derLength);
+    require(EVP_DigestSign(context.get(), der.data(), &derLength, reinterpret_cast<const unsigned char*>(message.data()),
+                           message.size()) == 1,
+            "cannot sign");
+    // OpenSSL writes DER SEQUENCE { r, s }; the installer takes the two integers side by side.
+    const unsigned char* cursor = der.data();
+    Signature parsed(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derLength)));
+    require(parsed != nullptr, "cannot read the signature");
+    std::vector<unsigned char> signature(2 * kCoordinateBytes);
+    require(BN_bn2binpad(ECDSA_SIG_get0_r(parsed.get()), signature.data(), kCoordinateBytes) == kCoordinateBytes &&
+                BN_bn2binpad(ECDSA_SIG_get0_s(parsed.get()), signature.data() + kCoordinateBytes, kCoordinateBytes) ==
+                    kCoordinateBytes,
+            "cannot read the signature");
+    return signature;
+}
+
+bool verify_release_text(std::string_view publicKeyHex, std::string_view message,
+                         const std::vector<unsigned char>& signature) {
+    const PKey key = public_key_from_hex(publicKeyHex);
+    require(signature.size() == 2 * kCoordinateBytes, "a signature is 64 bytes");
+    Signature parsed(ECDSA_SIG_new());
+    BIGNUM* r = BN_bin2bn(signature.data(), kCoordinateBytes, nullptr);
+    BIGNUM* s = BN_bin2bn(signature.data() + kCoordinateBytes, kCoordinateBytes, nullptr);
+    if (parsed == nullptr || r == nullptr || s == nullptr || ECDSA_SIG_set0(parsed.get(), r, s) != 1) {
+        BN_free(r);
+        BN_free(s);
+        throw std::runtime_error("out of memory");
+    }
+    unsigned char* derRaw = nullptr;
+    const int derLength = i2d_ECDSA_SIG(parsed.get(), &derRaw);
+    OpenSslBytes der(derRaw);
+    require(derLength > 0, "out of memory");
+    MdContext context(EVP_MD_CTX_new());
+    require(context != nullptr && EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1,
+            "cannot verify");
+    return EVP_DigestVerify(context.get(), der.get(), static_cast<size_t>(derLength),
+                            reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+}
+
+std::string sha256_file_hex(const std::filesystem::path& file) {
+    File stream(std::fopen(file.c_str(), "rb"));
+    require(stream != nullptr, ("cannot open " + file.string()).c_str());
+    MdContext context(EVP_MD_CTX_new());
+    require(context != nullptr && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1, "cannot hash");
+    std::vector<unsigned char> buffer(65536);
+    size_t count = 0;
+    while ((count = std::fread(buffer.data(), 1, buffer.size(), stream.get())) > 0) {
+        require(EVP_DigestUpdate(context.get(), buffer.data(), count) == 1, "cannot hash");
+    }
+    require(std::ferror(stream.get()) == 0, ("cannot read " + file.string()).c_str());
+    std::array<unsigned char, 32> digest{};
+    unsigned int digestLength = 0;
+    require(EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength) == 1 && digestLength == digest.size(),
+            "cannot hash");
+    return hex_of(digest.data(), digest.size());
+}
