@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Signed test fixtures for the release tests, made on the Linux side before they run under Wine
+(CNG cannot sign under Wine 8). Writes into OUT:
+  package.zip         a package the installer accepts
+  tool-manifest.json  its manifest, signed by the release tool
+  manifests.json      manifests signed with plain `openssl dgst`, keyed by case name
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+import zipfile
+
+PACKAGE_FILES = {
+    "KORLAUNCHER/KORLAUNCHER.exe": b"MZ launcher executable stand-in\n" * 40,
+    "KORLAUNCHER/launcher.json": b'{"channel": "stable"}\n',
+    "KORLAUNCHER/shaders/ui.vert.spv": bytes(range(256)) * 4,
+    "KORLAUNCHER/shaders/ui.frag.spv": bytes(reversed(range(256))) * 4,
+    "KORLAUNCHER/assets/fonts/regular.json": b'{"glyphs": []}\n',
+    "KORLAUNCHER/assets/fonts/regular.png": b"\x89PNG\r\n\x1a\n" + b"\0" * 100,
+}
+
+
+def der_to_raw(der):
+    """r || s from a DER ECDSA signature: SEQUENCE { INTEGER r, INTEGER s }."""
+    assert der[0] == 0x30
+    position = 2 if der[1] < 0x80 else 2 + (der[1] & 0x7F)
+    raw = b""
+    for _ in range(2):
+        assert der[position] == 0x02
+        length = der[position + 1]
+        value = der[position + 2 : position + 2 + length]
+        raw += int.from_bytes(value, "big").to_bytes(32, "big")
+        position += 2 + length
+    return raw
+
+
+def openssl_sign(key, text, scratch):
+    with open(scratch, "wb") as handle:
+        handle.write(text)
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, scratch],
+                         check=True, capture_output=True).stdout
+    os.remove(scratch)
+    return der_to_raw(der).hex()
+
+
+def signed_text(version, size, sha256, url):
+    return f"KORLAUNCHER-UPDATE-v1\n{version}\n{size}\n{sha256}\n{url}\n".encode()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--build", help="the tool's build folder, brought up to date first")
+    args = parser.parse_args()
+    if args.build:
+        subprocess.run(["cmake", "--build", args.build, "--parallel", "2"], check=True,
+                       stdout=subprocess.DEVNULL)
+    if not os.path.isfile(args.tool):
+        sys.exit(f"release tool missing: {args.tool} (scripts/setup.sh builds it)")
+    if not os.path.isfile(args.key):
+        sys.exit(f"signing key missing: {args.key} (set KORVANE_RELEASE_SIGNING_KEY)")
+    os.makedirs(args.out, exist_ok=True)
+
+    package = os.path.join(args.out, "package.zip")
+    with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("KORLAUNCHER/", b"")
+        for name, data in PACKAGE_FILES.items():
+            archive.writestr(name, data)
+    manifest = os.path.join(args.out, "tool-manifest.json")
+    subprocess.run([args.tool, "sign", package, "--version", "1.4.2", "--url",
+                    "https://localhost:8443/downloads/launcher.zip", "--key", args.key,
+                    "--output", manifest], check=True, stderr=subprocess.DEVNULL)
+
+    digest = "5f" * 32
+    cases = {
+        "openssl": ("1.0.0", 22, digest, "https://localhost/a.zip", True),
+        "leading-zeros": ("0001.02.0003", 4096, digest, "https://localhost/b.zip", True),
+        "largest": ("9999.9999.9999", 16_777_216, digest,
+                    "https://localhost/" + "u" * (2048 - len("https://localhost/")), True),
+        "no-final-line-feed": ("1.0.0", 22, digest, "https://localhost/a.zip", False),
+    }
+    scratch = os.path.join(args.out, "signed-text.tmp")
+    manifests = {}
+    for name, (version, size, sha256, url, final_line_feed) in cases.items():
+        text = signed_text(version, size, sha256, url)
+        if not final_line_feed:
+            text = text[:-1]
+        manifests[name] = {"version": version, "url": url, "size": size, "sha256": sha256,
+                           "signature": openssl_sign(args.key, text, scratch)}
+    with open(os.path.join(args.out, "manifests.json"), "w") as handle:
+        json.dump(manifests, handle, indent=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "release/package.h"
+#include "tests/release/sample_package.h"
+#include "tests/release/zip_builder.h"
+#include "tests/support/expect_error.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/unix_link.h"
+
+namespace {
+
+constexpr char kOutputExists[] = "Папка распаковки уже существует";
+constexpr char kReparsePoint[] = "Папка обновления содержит ссылку";
+constexpr char kCorruptZip[] = "Повреждён ZIP обновления";
+constexpr char kBadComposition[] = "Некорректный состав обновления";
+constexpr char kInvalidFile[] = "Недопустимый файл обновления";
+constexpr char kInvalidFolder[] = "Недопустимая папка обновления";
+constexpr char kInvalidPath[] = "Недопустимый путь обновления";
+constexpr char kMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
+constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
+
+constexpr std::uint32_t k256MiB = 268'435'456;
+
+using test::ZipEntry;
+using Entries = std::vector<ZipEntry>;
+
+Entries package_plus(std::vector<ZipEntry> extra) {
+    Entries entries = test::sample_package();
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
+}
+
+Entries package_without(const std::string& name) {
+    Entries entries = test::sample_package();
+    std::erase_if(entries, [&](const ZipEntry& entry) { return entry.name == name; });
+    return entries;
+}
+
+Entries package_changing(const std::string& name, const std::function<void(ZipEntry&)>& change) {
+    Entries entries = test::sample_package();
+    for (ZipEntry& entry : entries) {
+        if (entry.name == name) change(entry);
+    }
+    return entries;
+}
+
+// A deflated entry that records a size it does not hold; the checks read only the record.
+ZipEntry claimed(std::string name, std::uint32_t size) {
+    ZipEntry entry(std::move(name), "x", true);
+    entry.recordedSize = size;
+    return entry;
+}
+
+// Named as the path rule would refuse, so that refusing it by its kind shows the kind is checked first.
+ZipEntry flagged(std::uint16_t flags) {
+    ZipEntry entry("KORLAUNCHER/bad name");
+    entry.flags = flags;
+    return entry;
+}
+
+ZipEntry bzip2() {
+    ZipEntry entry("KORLAUNCHER/bad name", "x");
+    entry.method = 12;
+    return entry;
+}
+
+std::vector<std::string> files_below(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+        names.push_back(std::filesystem::relative(item.path(), folder).generic_string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ExtractPackage : public ::testing::Test {
+protected:
+    test::TempFolder temp;
+    std::filesystem::path archive = temp / "launcher.zip";
+    std::filesystem::path output = temp / "staging" / "payload";
+
+    void extract(const Entries& entries) {
+        test::write_file(archive, test::build_zip(entries));
+        extract_update_package(archive, output);
+    }
+};
+
+TEST_F(ExtractPackage, WritesEveryFileOfAValidPackage) {
+    extract(package_plus({test::zip_folder("KORLAUNCHER/assets/empty/"),
+                          test::zip_unix_entry("KORLAUNCHER/assets/unix.txt", "plain Unix file", 0100644)}));
+    for (const ZipEntry& entry : test::sample_package()) {
+        if (entry.name.back() == '/') continue;
+        SCOPED_TRACE(entry.name);
+        EXPECT_EQ(test::read_file(output / entry.name.substr(12)), entry.data);
+    }
+    // Folder entries create nothing by themselves; folders appear only as files need them.
+    EXPECT_FALSE(std::filesystem::exists(output / "assets" / "empty"));
+    EXPECT_EQ(files_below(output),
+              (std::vector<std::string>{"KORLAUNCHER.exe", "assets", "assets/fonts", "assets/fonts/regular.json",
+                                        "assets/fonts/regular.png", "assets/images", "assets/images/logo.png",
+                                        "assets/unix.txt", "launcher.json", "shaders", "shaders/ui.frag.spv",
+                                        "shaders/ui.vert.spv"}));
+}
+
+TEST_F(ExtractPackage, RefusesBadPackagesBeforeWritingAnything) {
+    Entries only2049(2049, test::zip_folder("KORLAUNCHER/"));
+    Entries exactly2048 = test::sample_package();
+    for (int i = 0; exactly2048.size() < 2048; ++i) {
+        exactly2048.push_back(test::zip_folder("KORLAUNCHER/assets/d" + std::to_string(i) + "/"));
+    }
+    Entries over2048 = exactly2048;
+    over2048.push_back(test::zip_folder("KORLAUNCHER/assets/extra/"));
+    std::string longName = "KORLAUNCHER/assets/" + std::string(500, 'a') + "/../x";
+
+    const struct {
+        const char* label;
+        Entries entries;
+        const char* message;
+    } cases[] = {
+        {"no entries", {}, kBadComposition},
+        {"only the top folder", {test::zip_folder("KORLAUNCHER/")}, kMissingFiles},
+        {"2049 entries", only2049, kBadComposition},
+        {"2048 entries and one more", over2048, kBadComposition},
+        {"executable in lower case", package_changing("KORLAUNCHER/KORLAUNCHER.exe",
+                                                      [](ZipEntry& e) { e.name = "KORLAUNCHER/korlauncher.exe"; }),
+         kInvalidPath},
+        {"assets with a capital", package_plus({{"KORLAUNCHER/Assets/x.png"}}), kInvalidPath},
+        {"another file at the top", package_plus({{"KORLAUNCHER/readme.txt"}}), kInvalidPath},
+        {"the assets folder as a file", package_plus({{"KORLAUNCHER/assets"}}), kInvalidPath},
+        {"outside the top folder", package_plus({{"OTHER/assets/x.png"}}), kInvalidFile},
+        {"top folder in lower case", package_plus({{"korlauncher/assets/x.png"}}), kInvalidFile},
+        {"name shorter than the prefix", package_plus({{"KORLAUNCHER"}}), kInvalidFile},
+        {"element ..", package_plus({{"KORLAUNCHER/assets/../launcher.json"}}), kInvalidPath},
+        {"element .", package_plus({{"KORLAUNCHER/assets/./x.png"}}), kInvalidPath},
+        {"element ending in a dot", package_plus({{"KORLAUNCHER/assets/x./y.png"}}), kInvalidPath},
+        {"trailing dot", package_plus({{"KORLAUNCHER/assets/x."}}), kInvalidPath},
+        {"space", package_plus({{"KORLAUNCHER/assets/a b.png"}}), kInvalidPath},
+        {"colon", package_plus({{"KORLAUNCHER/assets/a:b.png"}}), kInvalidPath},
+        {"non-ASCII byte", package_plus({{"KORLAUNCHER/assets/\xc3\xa9.png"}}), kInvalidPath},
+        {"zero byte", package_plus({{std::string("KORLAUNCHER/assets/a\0b.png", 26)}}), kInvalidPath},
+        {"name longer than the reader's record", package_plus({{longName}}), kInvalidPath},
+        {"names differing only in case", package_plus({{"KORLAUNCHER/assets/Images/LOGO.png"}}),
+         kBadComposition},
+        {"backslash name cannot supply a required file",
+         package_changing("KORLAUNCHER/assets/fonts/regular.png",
+                          [](ZipEntry& e) { e.name = "KORLAUNCHER/assets\\fonts\\regular.png"; }),
+         kMissingFiles},
+        {"folder entry outside assets and shaders", package_plus({test::zip_folder("KORLAUNCHER/docs/")}),
+         kInvalidFolder},
+        {"folder entry with a capital", package_plus({test::zip_folder("KORLAUNCHER/Assets/")}), kInvalidFolder},
+        {"folder entry ..", package_plus({test::zip_folder("KORLAUNCHER/assets/../")}), kInvalidFolder},
+        {"symbolic link", package_plus({test::zip_unix_entry("KORLAUNCHER/assets/link", "/etc/passwd", 0120777)}),
+         kInvalidFile},
+        // Refused before the name is looked at: the name alone would give the path message.
+        {"encrypted", package_plus({flagged(1)}), kInvalidFile},
+        {"method bzip2", package_plus({bzip2()}), kInvalidFile},
+        {"missing launcher.json", package_without("KORLAUNCHER/launcher.json"), kMissingFiles},
+        {"missing regular.png", package_without("KORLAUNCHER/assets/fonts/regular.png"), kMissingFiles},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        test::expect_error([&] { extract(c.entries); }, c.message);
+        EXPECT_FALSE(std::filesystem::exists(output));
+        EXPECT_FALSE(std::filesystem::exists(output.parent_path()));
+    }
+}
+
+TEST_F(ExtractPackage, SizeLimitsAreInclusive) {
+    std::uint32_t sampleTotal = 0;
+    for (const ZipEntry& entry : test::sample_package()) sampleTotal += static_cast<std::uint32_t>(entry.data.size());
+    const struct {
+        const char* label;
+        Entries entries;
+        const char* message;
+    } cases[] = {
+        // Passing every check, extraction starts and then meets the false size.
+        {"one file of 256 MiB", package_plus({claimed("KORLAUNCHER/assets/big.bin", k256MiB)}), kExtractFailed},
+        {"512 MiB in total",
+         package_plus({claimed("KORLAUNCHER/assets/a.bin", k256MiB),
+                       claimed("KORLAUNCHER/assets/b.bin", k256MiB - sampleTotal)}),
+         kExtractFailed},
+        {"one file of 256 MiB + 1", package_plus({claimed("KORLAUNCHER/assets/big.bin", k256MiB + 1)}),
+         kBadComposition},
+        {"512 MiB + 1 in total",
+         package_plus({claimed("KORLAUNCHER/assets/a.bin", k256MiB),
+                       claimed("KORLAUNCHER/assets/b.bin", k256MiB - sampleTotal + 1)}),
+         kBadComposition},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        test::expect_error([&] { extract(c.entries); }, c.message);
+        std::filesystem::remove_all(temp / "staging");
+    }
+}
+
+TEST_F(ExtractPackage, ABackslashIsASeparatorAndWritesToTheSamePlace) {
+    EXPECT_TRUE(is_allowed_package_path(L"assets\\images\\x.png"));
+    extract(package_plus({{"KORLAUNCHER/assets\\images\\extra.png", "by backslash"}}));
+    EXPECT_EQ(test::read_file(output / "assets" / "images" / "extra.png"), "by backslash");
+}
+
+TEST_F(ExtractPackage, ACrcMismatchFailsTheExtraction) {
+    test::expect_error([&] {
+        extract(package_changing("KORLAUNCHER/shaders/ui.frag.spv", [](ZipEntry& e) { e.crc = 0x12345678; }));
+    }, kExtractFailed);
+    // Earlier files stay for the caller, who removes its whole staging folder.
+    EXPECT_TRUE(std::filesystem::exists(output / "KORLAUNCHER.exe"));
+}
+
+TEST_F(ExtractPackage, UnreadableArchives) {
+    const struct {
+        const char* label;
+        std::string bytes;
+    } cases[] = {
+        {"empty file", ""},
+        {"not a ZIP", "this is not a zip archive at all, just text"},
+        {"cut in the central directory", test::build_zip(test::sample_package()).substr(0, 1500)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        test::write_file(archive, c.bytes);
+        test::expect_error([&] { extract_update_package(archive, output); }, kCorruptZip);
+    }
+    test::expect_error([&] { extract_update_package(temp / "missing.zip", output); }, kCorruptZip);
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(ExtractPackage, AnExistingOutputFolderStopsBeforeTheArchiveIsRead) {
+    std::filesystem::create_directories(output);
+    test::expect_error([&] { extract_update_package(temp / "missing.zip", output); }, kOutputExists);
+    EXPECT_TRUE(std::filesystem::is_empty(output));
+}
+
+TEST_F(ExtractPackage, ALinkAboveTheOutputFolderStopsBeforeTheArchiveIsRead) {
+    std::filesystem::create_directories(temp / "real");
+    test::UnixLink link(temp / "linked", temp / "real");
+    test::expect_error([&] { extract_update_package(temp / "missing.zip", link.path() / "payload"); },
+                       kReparsePoint);
+    test::expect_error([&] { extract_update_package(temp / "missing.zip", link.path() / "a" / "b"); },
+                       kReparsePoint);
+    EXPECT_TRUE(std::filesystem::is_empty(temp / "real"));
+    EXPECT_NO_THROW(ensure_no_reparse_points(temp / "real" / "payload"));
+}
+
+TEST(PackagePath, TheRuleOnRelativeNames) {
+    const struct {
+        const wchar_t* name;
+        bool allowed;
+    } cases[] = {
+        {L"KORLAUNCHER.exe", true},       {L"launcher.json", true},        {L"assets/a.png", true},
+        {L"shaders/ui.vert.spv", true},   {L"assets\\a.png", true},        {L"assets//a.png", true},
+        {L"assets/a-b_c.9/x", true},      {L"assets/.hidden", true},       {L"", false},
+        {L"assets", false},               {L"assets/", false},             {L"assets/a/", false},
+        {L"/assets/a.png", false},        {L"\\assets\\a.png", false},     {L"C:/assets/a.png", false},
+        {L"korlauncher.exe", false},      {L"KORLAUNCHER.EXE", false},     {L"Launcher.json", false},
+        {L"launcher.json/x", false},      {L"assets/..", false},           {L"assets/../x", false},
+        {L"assets/x../y", false},         {L"assets/a b", false},          {L"assets/\u00e9.png", false},
+        {L"assets/a~1", false},           {L"assets/a:stream", false},     {L"shaders2/x", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(is_allowed_package_path(c.name), c.allowed);
+    }
+}
+
+}  // namespace
