@@ -55,17 +55,21 @@ std::string build_zip(const std::vector<ZipEntry>& entries) {
             mz_crc32(MZ_CRC32_INIT, reinterpret_cast<const unsigned char*>(entry.data.data()), entry.data.size())));
         const std::uint32_t size = entry.recordedSize.value_or(static_cast<std::uint32_t>(entry.data.size()));
         const std::uint32_t offset = static_cast<std::uint32_t>(archive.size());
+        // The local header and the central record repeat these fields in the same order.
+        const auto put_shared_fields = [&](std::string& out) {
+            put16(out, entry.flags);
+            put16(out, method);
+            put16(out, 0);
+            put16(out, kDosDate);
+            put32(out, crc);
+            put32(out, static_cast<std::uint32_t>(stored.size()));
+            put32(out, size);
+            put16(out, static_cast<std::uint32_t>(entry.name.size()));
+        };
 
         put32(archive, 0x04034b50);
         put16(archive, 20);
-        put16(archive, entry.flags);
-        put16(archive, method);
-        put16(archive, 0);
-        put16(archive, kDosDate);
-        put32(archive, crc);
-        put32(archive, static_cast<std::uint32_t>(stored.size()));
-        put32(archive, size);
-        put16(archive, static_cast<std::uint32_t>(entry.name.size()));
+        put_shared_fields(archive);
         put16(archive, 0);
         archive += entry.name;
         archive += stored;
@@ -73,14 +77,7 @@ std::string build_zip(const std::vector<ZipEntry>& entries) {
         put32(central, 0x02014b50);
         put16(central, entry.versionMadeBy);
         put16(central, 20);
-        put16(central, entry.flags);
-        put16(central, method);
-        put16(central, 0);
-        put16(central, kDosDate);
-        put32(central, crc);
-        put32(central, static_cast<std::uint32_t>(stored.size()));
-        put32(central, size);
-        put16(central, static_cast<std::uint32_t>(entry.name.size()));
+        put_shared_fields(central);
         put16(central, 0);  // extra field
         put16(central, 0);  // comment
         put16(central, 0);  // disk
