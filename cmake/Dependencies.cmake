@@ -27,11 +27,6 @@ add_library(korvane_json INTERFACE)
 target_include_directories(korvane_json SYSTEM INTERFACE ${korvane_dep_include})
 
 set(KORVANE_MINIZ_DIR ${CMAKE_SOURCE_DIR}/node_modules/miniz.c CACHE PATH "Folder holding miniz.c and miniz.h")
-if(NOT EXISTS ${KORVANE_MINIZ_DIR}/miniz.c)
-  message(FATAL_ERROR "miniz not found in ${KORVANE_MINIZ_DIR} (run npm ci)")
-endif()
-add_library(korvane_miniz STATIC ${KORVANE_MINIZ_DIR}/miniz.c)
-target_include_directories(korvane_miniz SYSTEM PUBLIC ${KORVANE_MINIZ_DIR})
-# 64-bit offsets and the stdio reader (mz_zip_reader_init_cfile) are what the package reader uses.
-target_compile_definitions(korvane_miniz PUBLIC MINIZ_NO_ZLIB_COMPATIBLE_NAMES)
+include(${CMAKE_CURRENT_LIST_DIR}/Miniz.cmake)
+korvane_miniz_library(korvane_miniz ${KORVANE_MINIZ_DIR})
 set_target_properties(korvane_miniz PROPERTIES POSITION_INDEPENDENT_CODE ON)
