@@ -16,14 +16,29 @@ Control requests (JSON bodies):
     POST /reset                          forget scripts and records
     POST /script {"path", "responses"}   queue answers for a path; the last one repeats
     POST /file {"name", "size", "seed"}  make a deterministic file; answers {"sha256"}
-    GET  /records                        what the scripted listeners received, in order
+    /records (any method)                what the scripted listeners received, in order, with
+                                         the connections each listener accepted
 
-An answer: {"status": 200, "headers": {name: value} or [[name, value]], "body": text | "body_size": n,
-"content_length": n | "omit", "close_after": n, "reset": bool, "hang": bool, "file": name,
-"ignore_range": bool, "content_range": text, "corrupt": offset, "extra": n, "delay": seconds, "drop": bool (reset without answering), "stall_after": n, "stall": seconds}. "{http_port}" in a
-header value becomes the plain HTTP port. A "file" answer honours Range with an exact 206 unless told
-otherwise. The servers end on SIGTERM, or by themselves after IDLE_SECONDS without a request, so an
-interrupted test run cannot leave them behind.
+An answer (every member optional):
+    "status": 200                  "headers": {name: value} or [[name, value], ...]
+    "body": text                   "body_size": n (that many "a"s)
+    "file": name                   a made file; honours Range with an exact 206
+    "ignore_range": true           answer a ranged request with 200 and the whole file
+    "content_range": text          a Content-Range of the script's choosing
+    "corrupt": offset              flip one byte of the file
+    "content_length": n | "omit"   a wrong length, or none (the body then ends with the connection)
+    "extra": n                     n bytes more than the announced length
+    "close_after": n               close cleanly after n bytes of the body
+    "reset": true                  reset the connection after the body (or its first close_after bytes)
+    "stall_after": n, "stall": s   hold the body back for s seconds after n bytes
+    "delay": s                     wait s seconds before answering
+    "drop": true                   reset the connection without answering
+    "hang": true                   never answer (until the client gives up, or two minutes)
+"{http_port}" in a header value becomes the plain HTTP listener's port.
+
+The servers end on SIGTERM, or by themselves after IDLE_SECONDS without a request, so an
+interrupted test run cannot leave them behind; nginx is killed with them even when they are killed
+outright.
 """
 import ctypes
 import hashlib
@@ -390,6 +405,10 @@ def start(directory):
     directory = os.path.abspath(directory)
     stop(directory)
     make_certificates(directory)
+    # A server killed outright leaves its ports file behind; it must not pass for the new one's.
+    for stale in ("ports", "ports.tmp"):
+        if os.path.exists(os.path.join(directory, stale)):
+            os.remove(os.path.join(directory, stale))
     log = open(os.path.join(directory, "server.log"), "w")
     process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory],
                                start_new_session=True, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
