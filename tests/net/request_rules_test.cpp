@@ -1,5 +1,9 @@
 // What the engine refuses before anything reaches the network, and what it puts on the wire.
+#include <cwctype>
+
+#include "net/endpoints.h"
 #include "net/http_request.h"
+#include "net/throttle.h"
 #include "tests/net/net_test.h"
 #include "tests/support/expect_error.h"
 
@@ -47,6 +51,27 @@ TEST_F(NetTest, RequestsRefusedBeforeAnyNetworkActivity) {
     const nlohmann::json seen = server().records();
     EXPECT_TRUE(seen["records"].empty());
     EXPECT_TRUE(seen["connections"].empty());
+}
+
+// The built-in origins are real hosts, so the rewrite is watched through the throttle table, which
+// refuses before any name is resolved: the current origin is blocked with a 429, the retired one
+// with a 403, and the refusal's text tells which origin the request was bound for.
+TEST(OriginRewriteInTheEngine, RetiredOriginRequestsGoToTheCurrentOrigin) {
+    const auto origin_key = [](std::string_view origin) {
+        std::wstring key = L"2://" + std::wstring(origin.begin() + 8, origin.end()) + L":443";
+        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+        return key;
+    };
+    kr::record_throttle(origin_key(kr::kCurrentApiOrigin), 429, 900);
+    kr::record_throttle(origin_key(kr::kRetiredApiOrigin), 403, 900);
+    const std::string retired = kr::kRetiredApiOrigin;
+    for (const std::string& url : {retired, retired + "/", retired + "/api/me?x=1&y=/z"}) {
+        SCOPED_TRACE(url);
+        test::expect_error([&] { kr::open_request(url, "GET", "", "", false, false, 0, false, L"", nullptr); },
+                           "Сервер временно ограничил запросы (HTTP 429). Повторите позже.");
+    }
+    test::expect_error([&] { kr::open_request(retired + ":443/api", "GET", "", "", false, false, 0, false, L"", nullptr); },
+                       "Доступ к этому ресурсу временно ограничен (HTTP 403). Повторите позже.");
 }
 
 TEST_F(NetTest, PlainHttpOnlyToLoopbackNamesOnAnyPort) {
