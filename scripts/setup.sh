@@ -12,7 +12,7 @@ packages=(
   nlohmann-json3-dev googletest
   libssl-dev openssl
   xvfb xdotool x11-utils imagemagick
-  nginx
+  nginx curl
 )
 missing=()
 # Tools the machine may already have from elsewhere than Debian's packages.

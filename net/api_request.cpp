@@ -1,0 +1,130 @@
+#include "net/api_request.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string_view>
+
+#include "net/network_error.h"
+
+namespace kr {
+
+namespace {
+
+constexpr char kTimedOut[] = "Сервер не ответил вовремя";
+
+constexpr uint64_t kAccountDeadline = 25000;
+constexpr uint64_t kPauseStep = 350;
+constexpr int kAttempts = 3;
+constexpr std::string_view kRegisterSuffix = "/api/register";
+constexpr std::string_view kRegisterWord = "register";
+
+struct Endpoint {
+    bool hasDeadline = false;
+    bool repeatable = false;
+};
+
+Endpoint classify(std::string_view method, std::string_view path, bool hasLoginBody) {
+    if (method == "POST") {
+        if (path.ends_with(kRegisterSuffix)) {
+            return {true, hasLoginBody};
+        }
+        if (path.ends_with("/api/login")) {
+            return {true, true};
+        }
+        return {false, path.ends_with("/api/presence") || path.ends_with("/api/launcher/presence")};
+    }
+    if (method == "GET") {
+        return {path.ends_with("/api/me"), true};
+    }
+    return {false, method == "HEAD"};
+}
+
+// A registration body {"username": text, "password": text} gives the login body that recovers a
+// registration whose first answer was lost and which now meets "already exists".
+std::optional<std::string> login_body_for(std::string_view method, std::string_view path, const std::string& body) {
+    if (method != "POST" || !path.ends_with(kRegisterSuffix)) {
+        return std::nullopt;
+    }
+    const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false, false);
+    if (!parsed.is_object()) {
+        return std::nullopt;
+    }
+    const auto username = parsed.find("username");
+    const auto password = parsed.find("password");
+    if (username == parsed.end() || password == parsed.end() || !username->is_string() || !password->is_string()) {
+        return std::nullopt;
+    }
+    // Members sort by key, so "login" precedes "password"; the parser has already checked the UTF-8.
+    nlohmann::json login = nlohmann::json::object();
+    login["login"] = *username;
+    login["password"] = *password;
+    return login.dump();
+}
+
+bool repeat_status(int32_t status) {
+    return status == 408 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+// Failures that a proxy can cause: the next attempt tries without it.
+bool proxy_suspect(uint32_t code) {
+    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED;
+}
+
+bool reached(uint64_t deadline) { return deadline != 0 && GetTickCount64() >= deadline; }
+
+HttpResponse exchange(const std::string& url, const std::string& method, const std::string& body,
+                      const std::string& token, uint64_t deadline, bool direct) {
+    HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(), nullptr);
+    return read_response(request, method == "HEAD");
+}
+
+}  // namespace
+
+HttpResponse api_request(const std::string& url, const std::string& method, const std::string& body,
+                         const std::string& token) {
+    const uint64_t start = GetTickCount64();
+    const std::string_view path = std::string_view(url).substr(0, url.find('?'));
+    const std::optional<std::string> loginBody = login_body_for(method, path, body);
+    const Endpoint endpoint = classify(method, path, loginBody.has_value());
+    const uint64_t deadline = endpoint.hasDeadline ? start + kAccountDeadline : 0;
+
+    bool direct = false;
+    bool loginFallback = false;
+    HttpResponse result;
+    for (int attempt = 0;; ++attempt) {
+        if (reached(deadline)) {
+            throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
+        }
+        const bool last = !endpoint.repeatable || attempt == kAttempts - 1;
+        try {
+            result = exchange(url, method, body, token, deadline, direct);
+            if (loginFallback && result.status == 409) {
+                const std::string loginUrl = std::string(path.substr(0, path.size() - kRegisterWord.size())) + "login" +
+                                             url.substr(path.size());
+                HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct);
+                if (login.status != 401) {
+                    result = std::move(login);
+                }
+            }
+            if (last || !repeat_status(result.status)) {
+                return result;
+            }
+            result = HttpResponse{};
+        } catch (const NetworkError& error) {
+            if (last || !error.is_retryable() || reached(deadline)) {
+                throw;
+            }
+            direct = !direct && proxy_suspect(error.code);
+        }
+        loginFallback = loginBody.has_value();
+
+        const uint64_t pause = kPauseStep * static_cast<uint64_t>(attempt + 1);
+        if (deadline != 0 && GetTickCount64() + pause >= deadline) {
+            throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
+        }
+        Sleep(static_cast<DWORD>(pause));
+    }
+}
+
+}  // namespace kr

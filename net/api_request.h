@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "net/http_request.h"
+
+namespace kr {
+
+// One small API call with its endpoint's policy: deadline and asynchronous mode for the account
+// endpoints, up to three attempts for repeatable calls (350 ms and 700 ms apart) on 408/5xx answers
+// and retryable transport errors, the proxy/direct switch, and the recovery of a registration whose
+// first answer was lost. Returns the last answer; throws what the engine throws, or NetworkError
+// "Сервер не ответил вовремя" (12002) once the deadline runs out.
+HttpResponse api_request(const std::string& url, const std::string& method, const std::string& body,
+                         const std::string& token);
+
+}  // namespace kr

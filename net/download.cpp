@@ -1,0 +1,239 @@
+#include "net/download.h"
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "net/http_request.h"
+#include "net/network_error.h"
+#include "release/random_hex.h"
+#include "release/sha256.h"
+
+namespace kr {
+
+namespace {
+
+constexpr char kNoSizeOrDigest[] = "В каталоге отсутствует размер или SHA-256 файла";
+constexpr char kCancelled[] = "Загрузка отменена";
+constexpr char kNoFolderAccess[] = "Нет доступа к папке установки";
+constexpr char kNoResume[] = "Сервер не поддерживает продолжение загрузки";
+constexpr char kWrongPart[] = "Сервер вернул неверную часть файла";
+constexpr char kOfficialRefused[] = "Официальный сервер не отдал файл установки";
+constexpr char kModRefused[] = "Сервер не отдал файл мода";
+constexpr char kSizeMismatch[] = "Размер файла не совпадает с каталогом";
+constexpr char kInterrupted[] = "Загрузка прервана";
+constexpr char kPartOverrun[] = "Сервер превысил размер части файла";
+constexpr char kWriteFailed[] = "Недостаточно места или ошибка записи";
+constexpr char kDigestMismatch[] = "Файл не прошёл проверку SHA-256";
+constexpr char kRenameFailed[] = "Файл уже существует или папка недоступна";
+
+constexpr uint64_t kRangeSize = 16 * 1024 * 1024;
+constexpr uint64_t kLargestFile = 8ull * 1024 * 1024 * 1024;
+constexpr size_t kDigestLength = 64;
+constexpr DWORD kReadBuffer = 65536;
+constexpr int kAttempts = 3;
+constexpr int kRangeAttempts = 3;
+constexpr DWORD kPauseStep = 500;
+
+void throw_if_cancelled(const std::atomic<bool>* cancel) {
+    if (cancel != nullptr && cancel->load()) {
+        throw std::runtime_error(kCancelled);
+    }
+}
+
+void remove_quietly(const std::filesystem::path& part) noexcept {
+    std::error_code ignored;
+    if (!part.empty()) {
+        std::filesystem::remove(part, ignored);
+    }
+}
+
+// Runs over the whole length whatever differs, so the time taken says nothing about where.
+bool same_digest(const std::string& actual, const std::string& expected) {
+    if (actual.size() != expected.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (size_t i = 0; i < actual.size(); ++i) {
+        difference |= static_cast<unsigned char>(actual[i] ^ expected[i]);
+    }
+    return difference == 0;
+}
+
+// One attempt: the part file, the running hash and the request whose session and connection the
+// next range shares. The transport only hands bytes to `store`; where they go is decided there.
+class Attempt {
+public:
+    Attempt(const std::string& url, const std::filesystem::path& part, uint64_t size, std::atomic<float>* progress,
+            std::atomic<bool>* cancel, std::atomic<uint64_t>* bytesDone, const std::string& token, bool official)
+        : url_(url), size_(size), progress_(progress), cancel_(cancel), bytesDone_(bytesDone), token_(token),
+          official_(official), stream_(part, std::ios::binary | std::ios::trunc), buffer_(kReadBuffer) {
+        if (!stream_) {
+            throw std::runtime_error(kNoFolderAccess);
+        }
+    }
+
+    // Fetches every range and returns the digest of what was written.
+    std::string run() {
+        while (offset_ < size_) {
+            fetch_range(std::min(offset_ + kRangeSize, size_) - 1);
+        }
+        stream_.close();
+        if (!stream_) {
+            throw std::runtime_error(kWriteFailed);
+        }
+        if (offset_ != size_) {
+            throw DownloadIntegrityError("Загрузка получена не полностью: " + std::to_string(offset_) + " из " +
+                                         std::to_string(size_) + " байт");
+        }
+        return hash_.finish_hex();
+    }
+
+private:
+    // A transient failure resumes the range at the current offset, at most three requests per range.
+    void fetch_range(uint64_t last) {
+        for (int retry = 0;; ++retry) {
+            try {
+                request_range(last);
+                return;
+            } catch (const NetworkError& error) {
+                if ((cancel_ != nullptr && cancel_->load()) || retry == kRangeAttempts - 1 || !error.is_retryable()) {
+                    throw;
+                }
+                if (offset_ == last + 1) {
+                    return;
+                }
+                Sleep(kPauseStep * static_cast<DWORD>(retry + 1));
+            }
+        }
+    }
+
+    // `last` is updated in place when the server sends the whole file instead of the range.
+    void request_range(uint64_t& last) {
+        throw_if_cancelled(cancel_);
+        const std::wstring range = std::to_wstring(offset_) + L"-" + std::to_wstring(last);
+        // The new request takes its share of the session and connection before the old one goes.
+        std::unique_ptr<HttpRequest> request(new HttpRequest(
+            open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get())));
+        previous_ = std::move(request);
+        HttpRequest& current = *previous_;
+
+        const int32_t status = current.response_status();
+        if (status == 200) {
+            if (offset_ != 0) {
+                throw DownloadIntegrityError(kNoResume);
+            }
+            last = size_ - 1;
+        } else if (status == 206) {
+            const std::wstring expected = L"bytes " + range + L"/" + std::to_wstring(size_);
+            if (current.response_header(L"Content-Range") != expected) {
+                throw std::runtime_error(kWrongPart);
+            }
+        } else {
+            throw std::runtime_error(official_ ? kOfficialRefused : kModRefused);
+        }
+
+        const std::wstring length = current.response_header(L"Content-Length");
+        const std::wstring encoding = current.response_header(L"Content-Encoding");
+        if ((!length.empty() && length != std::to_wstring(last - offset_ + 1)) ||
+            (!encoding.empty() && encoding != L"identity")) {
+            throw std::runtime_error(kSizeMismatch);
+        }
+
+        for (;;) {
+            throw_if_cancelled(cancel_);
+            DWORD count = 0;
+            if (!WinHttpReadData(current.handle.get(), buffer_.data(), kReadBuffer, &count)) {
+                throw NetworkError(kInterrupted, GetLastError(), current.secure_flags.load());
+            }
+            if (count == 0) {
+                if (offset_ == last + 1) {
+                    return;
+                }
+                throw NetworkError(kInterrupted, ERROR_WINHTTP_CONNECTION_ERROR, 0);
+            }
+            if (count > last - offset_ + 1) {
+                throw std::runtime_error(kPartOverrun);
+            }
+            store(count);
+        }
+    }
+
+    void store(DWORD count) {
+        stream_.write(buffer_.data(), count);
+        if (!stream_) {
+            throw std::runtime_error(kWriteFailed);
+        }
+        hash_.update(buffer_.data(), count);
+        offset_ += count;
+        if (bytesDone_ != nullptr) {
+            bytesDone_->exchange(offset_);
+        }
+        progress_->exchange(static_cast<float>(offset_) / static_cast<float>(size_));
+    }
+
+    const std::string& url_;
+    const uint64_t size_;
+    std::atomic<float>* const progress_;
+    std::atomic<bool>* const cancel_;
+    std::atomic<uint64_t>* const bytesDone_;
+    const std::string& token_;
+    const bool official_;
+    std::ofstream stream_;
+    Sha256 hash_;
+    std::vector<char> buffer_;
+    uint64_t offset_ = 0;
+    std::unique_ptr<HttpRequest> previous_;
+};
+
+}  // namespace
+
+void download_file(const std::string& url, const std::filesystem::path& destination, uint64_t size,
+                   const std::string& sha256, std::atomic<float>* progress, std::atomic<bool>* cancel,
+                   std::atomic<uint64_t>* bytes_done, const std::string& token, bool official) {
+    if (sha256.size() != kDigestLength || size < 1 || size > kLargestFile) {
+        throw std::runtime_error(kNoSizeOrDigest);
+    }
+    if (destination.has_parent_path()) {
+        std::filesystem::create_directories(destination.parent_path());
+    }
+    for (int attempt = 0;; ++attempt) {
+        std::filesystem::path part;
+        try {
+            throw_if_cancelled(cancel);
+            part = destination;
+            part += ".part-" + random_hex(8);
+            std::string digest;
+            {
+                // Closed (and its request released) before the rename or the removal below.
+                Attempt download(url, part, size, progress, cancel, bytes_done, token, official);
+                digest = download.run();
+            }
+            if (!same_digest(digest, sha256)) {
+                throw DownloadIntegrityError(kDigestMismatch);
+            }
+            throw_if_cancelled(cancel);
+            if (!MoveFileExW(part.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                throw std::runtime_error(kRenameFailed);
+            }
+            return;
+        } catch (const DownloadIntegrityError&) {
+            remove_quietly(part);
+            if ((cancel != nullptr && cancel->load()) || attempt == kAttempts - 1) {
+                throw;
+            }
+        } catch (...) {
+            remove_quietly(part);
+            throw;
+        }
+        progress->exchange(0.0f);
+        if (bytes_done != nullptr) {
+            bytes_done->exchange(0);
+        }
+        Sleep(kPauseStep * static_cast<DWORD>(attempt + 1));
+    }
+}
+
+}  // namespace kr

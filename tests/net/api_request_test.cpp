@@ -1,0 +1,121 @@
+// The API call policy: which calls are repeated, the pauses between attempts, the registration
+// recovery and the deadline of the account endpoints.
+#include "net/api_request.h"
+#include "tests/net/net_test.h"
+#include "tests/support/expect_error.h"
+
+namespace {
+
+using test::NetTest;
+
+nlohmann::json requests() { return test::LoopbackServer::get().records()["records"]; }
+
+double gap_ms(const nlohmann::json& seen, size_t second) {
+    return (seen[second]["time"].get<double>() - seen[second - 1]["time"].get<double>()) * 1000.0;
+}
+
+std::vector<nlohmann::json> statuses(std::initializer_list<int> codes) {
+    std::vector<nlohmann::json> answers;
+    for (int code : codes) answers.push_back({{"status", code}, {"body", "answer " + std::to_string(code)}});
+    return answers;
+}
+
+TEST_F(NetTest, ReleaseManifestIsAskedThreeTimesAtMostWithGrowingPauses) {
+    server().script("/downloads/launcher-release.json", statuses({503, 503, 200}));
+    const kr::HttpResponse answer = kr::api_request(server().url("https", "/downloads/launcher-release.json"), "GET", "", "");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "answer 200");
+    nlohmann::json seen = requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_GE(gap_ms(seen, 1), 340.0);
+    EXPECT_LT(gap_ms(seen, 1), 3000.0);
+    EXPECT_GE(gap_ms(seen, 2), 690.0);
+    EXPECT_LT(gap_ms(seen, 2), 3500.0);
+
+    // The third answer is returned whatever it is.
+    server().reset();
+    server().script("/head-check", statuses({502, 408, 504, 200}));
+    EXPECT_EQ(kr::api_request(server().url("https", "/head-check"), "HEAD", "", "").status, 504);
+    EXPECT_EQ(requests().size(), 3u);
+}
+
+TEST_F(NetTest, OnlyListedCallsAreRepeated) {
+    struct Case {
+        std::string method;
+        std::string path;
+        std::string body;
+        size_t requests;
+    };
+    const Case cases[] = {
+        {"POST", "/api/presence?to=/api/other", "", 2},
+        {"POST", "/api/launcher/presence", "", 2},
+        {"POST", "/api/other", "", 1},
+        {"POST", "/api/register", R"({"username":"anna"})", 1},
+        {"POST", "/api/register", R"({"username":7,"password":"secret"})", 1},
+        {"POST", "/api/register", R"(not json)", 1},
+        {"PUT", "/api/me", "", 1},
+        {"DELETE", "/things", "", 1},
+        {"GET", "/things", "", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method + " " + c.path);
+        server().reset();
+        server().script(c.path.substr(0, c.path.find('?')), statuses({503, 200}));
+        const kr::HttpResponse answer = kr::api_request(server().url("https", c.path), c.method, c.body, "");
+        EXPECT_EQ(answer.status, c.requests == 1 ? 503 : 200);
+        EXPECT_EQ(requests().size(), c.requests);
+    }
+}
+
+TEST_F(NetTest, RegistrationWhoseAnswerWasLostEndsAsALogin) {
+    const std::string body = R"({"password":"p\"w","username":"анна","extra":[1]})";
+    server().script("/v1/api/register", statuses({502, 409}));
+    server().script("/v1/api/login", statuses({200}));
+    const kr::HttpResponse answer = kr::api_request(server().url("https", "/v1/api/register?lang=ru"), "POST", body, "");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "answer 200");
+    const nlohmann::json seen = requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0]["body"], body);
+    EXPECT_EQ(seen[2]["method"], "POST");
+    EXPECT_EQ(seen[2]["path"], "/v1/api/login?lang=ru");
+    EXPECT_EQ(seen[2]["body"], R"({"login":"анна","password":"p\"w"})");
+
+    // A 409 to the first attempt is the answer; a refused login leaves the 409.
+    server().reset();
+    server().script("/v2/api/register", statuses({409}));
+    EXPECT_EQ(kr::api_request(server().url("https", "/v2/api/register"), "POST", body, "").status, 409);
+    EXPECT_EQ(requests().size(), 1u);
+    server().reset();
+    server().script("/v3/api/register", statuses({500, 409}));
+    server().script("/v3/api/login", statuses({401}));
+    const kr::HttpResponse refused = kr::api_request(server().url("https", "/v3/api/register"), "POST", body, "");
+    EXPECT_EQ(refused.status, 409);
+    EXPECT_EQ(refused.body, "answer 409");
+    EXPECT_EQ(requests().size(), 3u);
+}
+
+TEST_F(NetTest, RetryableTransportErrorsAreRepeatedThenPropagate) {
+    server().script("/dropped", {{{"drop", true}}});
+    try {
+        kr::api_request(server().url("https", "/dropped"), "GET", "", "");
+        ADD_FAILURE() << "a dropped connection gave an answer";
+    } catch (const kr::NetworkError& error) {
+        EXPECT_EQ(requests().size(), error.is_retryable() ? 3u : 1u) << error.what();
+    }
+    // A throttle refusal is no transport error: it propagates at once.
+    server().script("/api-throttled", {{{"status", 403}, {"headers", {{"Retry-After", "30"}}}}});
+    EXPECT_EQ(kr::api_request(server().url("https", "/api-throttled"), "GET", "", "").status, 403);
+    test::expect_error([&] { kr::api_request(server().url("https", "/api-throttled"), "GET", "", ""); },
+                       "Доступ к этому ресурсу временно ограничен (HTTP 403). Повторите позже.");
+}
+
+// The second pause (700 ms) would end past the 25-second deadline of a login.
+TEST_F(NetTest, LoginDeadlineEndsTheRetries) {
+    server().script("/api/login", {{{"status", 503}}, {{"status", 503}, {"delay", 24.1}}, {{"status", 200}}});
+    test::expect_network_error([&] { kr::api_request(server().url("https", "/api/login"), "POST", "{}", ""); }, 12002,
+                               "Сервер не ответил вовремя (WinHTTP 12002)");
+    EXPECT_EQ(requests().size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// The resumable verified download against nginx (the happy path a publisher's server gives) and
+// against the scripted server (the faults nginx will not produce on demand).
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/download.h"
+#include "release/sha256.h"
+#include "tests/net/net_test.h"
+#include "tests/support/expect_error.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using test::NetTest;
+
+constexpr uint64_t kRange = 16 * 1024 * 1024;
+
+class DownloadTest : public NetTest {
+protected:
+    void download(const std::string& path, uint64_t size, const std::string& sha256, bool official = false) {
+        kr::download_file(server().url("https", path), destination(), size, sha256, &progress, &cancel, &bytesDone, "",
+                          official);
+    }
+    std::filesystem::path destination() const { return folder / "staging" / "launcher.zip"; }
+    // Only what the test expects is in the destination's folder: no part file is ever left.
+    std::vector<std::string> files_left() const {
+        std::vector<std::string> names;
+        if (std::filesystem::exists(destination().parent_path())) {
+            for (const auto& entry : std::filesystem::directory_iterator(destination().parent_path())) {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        return names;
+    }
+    std::vector<std::string> ranges_seen() {
+        std::vector<std::string> ranges;
+        const nlohmann::json seen = server().records();
+        for (const auto& record : seen["records"]) {
+            ranges.push_back(test::recorded_header(record, "Range"));
+        }
+        return ranges;
+    }
+    nlohmann::json file_answer(nlohmann::json extra = nlohmann::json::object()) {
+        extra["file"] = "f";
+        return extra;
+    }
+
+    test::TempFolder folder;
+    std::atomic<float> progress{0.0f};
+    std::atomic<bool> cancel{false};
+    std::atomic<uint64_t> bytesDone{0};
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(DownloadTest, PreconditionsFailBeforeAnythingIsTouched) {
+    const std::string digest(64, 'a');
+    struct Case {
+        uint64_t size;
+        std::string sha256;
+    };
+    const Case cases[] = {{0, digest}, {8589934593ull, digest}, {10, std::string(63, 'a')}, {10, std::string(65, 'a')}};
+    for (const Case& c : cases) {
+        test::expect_error([&] { download("/file", c.size, c.sha256); }, "В каталоге отсутствует размер или SHA-256 файла");
+    }
+    EXPECT_FALSE(std::filesystem::exists(destination().parent_path()));
+    EXPECT_TRUE(server().records()["records"].empty());
+}
+
+TEST_F(DownloadTest, RealNginxServesRangesOverTls) {
+    for (const uint64_t size : {uint64_t{1}, uint64_t{300000}, kRange + 1}) {
+        SCOPED_TRACE(size);
+        std::string content(size, '\0');
+        for (uint64_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+        const std::string name = "nginx-" + std::to_string(size) + ".bin";
+        test::write_file(server().www() / name, content);
+        const std::filesystem::path target = folder / std::to_string(size) / "launcher.zip";
+        kr::download_file(server().url("nginx", "/" + name), target, size, sha256_hex(content.data(), content.size()),
+                          &progress, &cancel, &bytesDone, "", false);
+        EXPECT_EQ(test::read_file(target), content);
+        EXPECT_EQ(progress.load(), 1.0f);
+        EXPECT_EQ(bytesDone.load(), size);
+        std::filesystem::remove(server().www() / name);
+    }
+}
+
+TEST_F(DownloadTest, RangesSplitAtSixteenMebibytesOverOneConnection) {
+    const std::string exact = server().make_file("f", kRange, 1);
+    server().script("/exact", {file_answer()});
+    download("/exact", kRange, exact);
+    EXPECT_EQ(ranges_seen(), (Names{"bytes=0-16777215"}));
+    EXPECT_EQ(sha256_file_hex(destination()), exact);
+    std::filesystem::remove(destination());
+
+    server().reset();
+    const std::string larger = server().make_file("f", kRange + 1, 2);
+    server().script("/larger", {file_answer()});
+    download("/larger", kRange + 1, larger);
+    EXPECT_EQ(ranges_seen(), (Names{"bytes=0-16777215", "bytes=16777216-16777216"}));
+    // One connection at most for both ranges (Wine may even take it from its process-wide pool).
+    EXPECT_LE(server().records()["connections"].value("https", 0), 1);
+    EXPECT_EQ(sha256_file_hex(destination()), larger);
+    EXPECT_EQ(files_left(), Names{"launcher.zip"});
+}
+
+TEST_F(DownloadTest, WholeFileAnswerToTheFirstRangeIsEnough) {
+    const std::string digest = server().make_file("f", kRange + 1, 3);
+    server().script("/whole", {file_answer({{"ignore_range", true}})});
+    download("/whole", kRange + 1, digest);
+    EXPECT_EQ(ranges_seen(), Names{"bytes=0-16777215"});
+    EXPECT_EQ(sha256_file_hex(destination()), digest);
+}
+
+TEST_F(DownloadTest, DropsResumeFromTheCurrentOffsetTwiceAtMost) {
+    const std::string digest = server().make_file("f", 300000, 4);
+    server().script("/drops", {file_answer({{"close_after", 100000}}), file_answer({{"close_after", 50000}}), file_answer()});
+    download("/drops", 300000, digest);
+    EXPECT_EQ(ranges_seen(), (Names{"bytes=0-299999", "bytes=100000-299999", "bytes=150000-299999"}));
+    const nlohmann::json seen = server().records()["records"];
+    EXPECT_GE((seen[1]["time"].get<double>() - seen[0]["time"].get<double>()) * 1000, 490);
+    EXPECT_GE((seen[2]["time"].get<double>() - seen[1]["time"].get<double>()) * 1000, 990);
+    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    std::filesystem::remove(destination());
+
+    server().reset();
+    server().make_file("f", 300000, 4);
+    server().script("/always-drops", {file_answer({{"close_after", 1000}})});
+    test::expect_network_error([&] { download("/always-drops", 300000, digest); }, 12030,
+                               "Загрузка прервана (WinHTTP 12030)");
+    EXPECT_EQ(ranges_seen(), (Names{"bytes=0-299999", "bytes=1000-299999", "bytes=2000-299999"}));
+    EXPECT_EQ(files_left(), Names{});
+}
+
+TEST_F(DownloadTest, RefusedResumeRestartsTheWholeDownloadThreeTimesAtMost) {
+    const std::string digest = server().make_file("f", 300000, 5);
+    const nlohmann::json dropped = file_answer({{"close_after", 100000}});
+    const nlohmann::json ignored = file_answer({{"ignore_range", true}});
+    server().script("/restart", {dropped, ignored, file_answer()});
+    download("/restart", 300000, digest);
+    EXPECT_EQ(ranges_seen(), (Names{"bytes=0-299999", "bytes=100000-299999", "bytes=0-299999"}));
+    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    std::filesystem::remove(destination());
+
+    server().reset();
+    server().make_file("f", 300000, 5);
+    server().script("/never-resumes", {dropped, ignored, dropped, ignored, dropped, ignored, file_answer()});
+    test::expect_error([&] { download("/never-resumes", 300000, digest); }, "Сервер не поддерживает продолжение загрузки");
+    EXPECT_EQ(ranges_seen().size(), 6u);
+    EXPECT_EQ(files_left(), Names{});
+}
+
+TEST_F(DownloadTest, WrongDigestIsRetriedTwiceFromZero) {
+    const std::string digest = server().make_file("f", 200000, 6);
+    // Each answer pauses halfway so that the watcher sees every attempt's progress.
+    server().script("/corrupt", {file_answer({{"corrupt", 199999}, {"stall_after", 100000}, {"stall", 0.2}})});
+    std::vector<float> seen;
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        float last = -1.0f;
+        while (!done.load()) {
+            const float now = progress.load();
+            if (now != last) seen.push_back(last = now);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    test::expect_error([&] { download("/corrupt", 200000, digest); }, "Файл не прошёл проверку SHA-256");
+    done = true;
+    watcher.join();
+    EXPECT_EQ(ranges_seen().size(), 3u);
+    EXPECT_EQ(files_left(), Names{});
+    // Progress back to 0 before the second and the third attempt (each attempt sleeps first).
+    int restarts = 0;
+    for (size_t i = 1; i < seen.size(); ++i) {
+        if (seen[i] == 0.0f && seen[i - 1] > 0.0f) ++restarts;
+    }
+    EXPECT_EQ(restarts, 2);
+}
+
+TEST_F(DownloadTest, RefusedAnswersAreNotRetried) {
+    const std::string digest = server().make_file("f", 300000, 7);
+    struct Case {
+        nlohmann::json answer;
+        bool official;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"status", 404}, {"body", "missing"}}, false, "Сервер не отдал файл мода"},
+        {{{"status", 404}}, true, "Официальный сервер не отдал файл установки"},
+        {{{"status", 302}, {"headers", {{"Location", "/elsewhere"}}}}, false, "Сервер не отдал файл мода"},
+        {file_answer({{"headers", {{"Content-Encoding", "gzip"}}}}), false, "Размер файла не совпадает с каталогом"},
+        {file_answer({{"content_length", 299999}, {"close_after", 299999}}), false, "Размер файла не совпадает с каталогом"},
+        {file_answer({{"content_range", "bytes 0-299999/300001"}}), false, "Сервер вернул неверную часть файла"},
+        {file_answer({{"content_range", "bytes 0-299999/*"}}), false, "Сервер вернул неверную часть файла"},
+        {file_answer({{"content_length", "omit"}, {"extra", 70000}}), false, "Сервер превысил размер части файла"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        server().reset();
+        server().make_file("f", 300000, 7);
+        server().script("/refused", {c.answer});
+        test::expect_error([&] { download("/refused", 300000, digest, c.official); }, c.message);
+        EXPECT_EQ(ranges_seen().size(), 1u);
+        EXPECT_EQ(files_left(), Names{});
+    }
+}
+
+TEST_F(DownloadTest, ExistingDestinationIsNeverReplaced) {
+    const std::string digest = server().make_file("f", 1000, 8);
+    server().script("/exists", {file_answer()});
+    test::write_file(destination(), "mine");
+    test::expect_error([&] { download("/exists", 1000, digest); }, "Файл уже существует или папка недоступна");
+    EXPECT_EQ(test::read_file(destination()), "mine");
+    EXPECT_EQ(files_left(), Names{"launcher.zip"});
+}
+
+TEST_F(DownloadTest, CancellationEndsAfterAtMostOneMoreRead) {
+    const std::string digest = server().make_file("f", 1000000, 9);
+    // The server holds the rest of the body back, so the download is mid-range when cancelled.
+    server().script("/slow", {file_answer({{"stall_after", 400000}, {"stall", 2}})});
+    auto running = std::async(std::launch::async, [&] { download("/slow", 1000000, digest); });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (bytesDone.load() == 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const uint64_t atCancel = bytesDone.load();
+    cancel = true;
+    test::expect_error([&] { running.get(); }, "Загрузка отменена");
+    EXPECT_GT(atCancel, 0u);
+    EXPECT_LE(atCancel, 400000u);
+    EXPECT_LE(bytesDone.load(), atCancel + 65536);
+    EXPECT_EQ(ranges_seen().size(), 1u);
+    EXPECT_EQ(files_left(), Names{});
+}
+
+}  // namespace
