@@ -20,6 +20,7 @@ int wmain() {
     record << utf8_from_wide(GetCommandLineW()) << '\n'
            << utf8_from_wide(folder) << '\n'
            << startup.dwFlags << '\n'
-           << startup.wShowWindow << '\n';
+           << startup.wShowWindow << '\n'
+           << (GetConsoleWindow() != nullptr ? 1 : 0) << '\n';
     return record ? 0 : 1;
 }

@@ -23,6 +23,7 @@ struct StartRecord {
     std::string workingFolder;
     unsigned long flags = 0;
     unsigned showWindow = 0;
+    bool consoleWindow = true;
 };
 
 // Runs the recording stand-in through launch_process and reads back what it saw.
@@ -36,7 +37,7 @@ StartRecord start_and_record(const fs::path& executable, const std::wstring& arg
     StartRecord record;
     std::getline(lines, record.commandLine);
     std::getline(lines, record.workingFolder);
-    lines >> record.flags >> record.showWindow;
+    lines >> record.flags >> record.showWindow >> record.consoleWindow;
     return record;
 }
 
@@ -58,6 +59,7 @@ TEST(LaunchProcess, QuotedCommandLineInTheExecutablesFolder) {
     EXPECT_EQ(hidden.workingFolder, utf8_from_wide(executable.parent_path().native()));
     EXPECT_NE(hidden.flags & STARTF_USESHOWWINDOW, 0u);
     EXPECT_EQ(hidden.showWindow, static_cast<unsigned>(SW_HIDE));
+    EXPECT_FALSE(hidden.consoleWindow);
 }
 
 TEST(LaunchProcess, AnythingButARegularFileIsNotFound) {
