@@ -324,6 +324,22 @@ TEST_F(HeldFiles, CancelDuringTheSecondPhaseRestoresTheFolderByteForByte) {
     EXPECT_FALSE(fs::exists(desktopDir / "Korvane Launcher.lnk"));
 }
 
+TEST_F(HeldFiles, UndoThatCannotRestoreAFileNamesTheBackupAndRestoresTheRest) {
+    auto reader = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
+    BackgroundPlacement run(*this);
+    ASSERT_TRUE(run.wait_until_placed(order.size() - 1));
+    // A saved copy that has gone missing by the time the undo needs it.
+    fs::remove(backup / "launcher.json");
+    run.cancel = true;
+    reader.reset();
+
+    EXPECT_EQ(run.finish(), "Не удалось восстановить файлы. Резервная копия сохранена: " +
+                                utf8_from_wide(fs::absolute(backup).native()));
+    test::Tree expected = test::old_installation();
+    expected["launcher.json"] = test::new_package().at("launcher.json");
+    EXPECT_EQ(test::read_tree(installDir), expected);
+}
+
 TEST_F(Placement, ShortcutFailureAfterEveryFileUndoesTheUpdate) {
     test::write_tree(payload, test::new_package());
     test::write_tree(installDir, test::old_installation());
