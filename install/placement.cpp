@@ -1,0 +1,238 @@
+#include "install/placement.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "install/cancellation.h"
+#include "install/folder_rules.h"
+#include "install/install_state.h"
+#include "install/shortcuts.h"
+#include "release/random_hex.h"
+#include "text/utf.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kCannotPrepareFiles[] = "Не удалось подготовить файлы установки";
+constexpr char kPathTakenByFolder[] = "Путь файла занят папкой";
+constexpr char kCannotReplace[] = "Не удалось заменить ";
+constexpr char kCannotReplaceCode[] = " (Windows ";
+constexpr char kCannotReplaceAdvice[] = "). Закройте лаунчер и повторите попытку.";
+constexpr char kCannotRestore[] = "Не удалось восстановить файлы. Резервная копия сохранена: ";
+
+constexpr wchar_t kLauncherExecutable[] = L"KORLAUNCHER.exe";
+constexpr wchar_t kStagingPrefix[] = L".korvane-install-";
+
+// About five seconds in all: long enough for a launcher that is closing to let go of its files.
+constexpr int kMoveAttempts = 50;
+constexpr DWORD kMovePauseMs = 100;
+
+// The errors a file still held open by another process produces; anything else will not go away
+// by waiting.
+bool is_held_open(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Copy with overwrite through the platform: MinGW's copy_file with overwrite_existing fails whenever
+// the destination exists, which would make every restore of the rollback fail.
+void copy_file_replacing(const fs::path& from, const fs::path& to) {
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+        throw fs::filesystem_error("copy_file", from, to,
+                                   std::error_code(static_cast<int>(GetLastError()), std::system_category()));
+    }
+}
+
+// Every regular file of the package as a path relative to payload, in walk order, each checked for
+// links on its way into the install folder.
+std::vector<fs::path> list_package_files(const fs::path& payload, const fs::path& installDir) {
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(payload)) {
+        if (entry.is_regular_file()) {
+            fs::path relative = entry.path().lexically_relative(payload);
+            ensure_install_path_has_no_links(installDir / relative);
+            files.push_back(std::move(relative));
+        }
+    }
+    std::stable_sort(files.begin(), files.end(), launcher_last);
+    return files;
+}
+
+// Folders between the install folder and a file's destination that do not exist yet, outermost
+// first.
+std::vector<fs::path> missing_folders_towards(const fs::path& installDir, const fs::path& destination) {
+    std::vector<fs::path> missing;
+    fs::path folder = destination.parent_path();
+    while (folder != installDir && !fs::exists(folder)) {
+        missing.push_back(folder);
+        fs::path parent = folder.parent_path();
+        if (parent == folder) {
+            break;  // reached a root: the install folder itself has vanished
+        }
+        folder = std::move(parent);
+    }
+    std::reverse(missing.begin(), missing.end());
+    return missing;
+}
+
+// The missing install folder becomes the package folder by one rename; if the shortcuts cannot be
+// made, the folder goes back so that the install folder is missing again.
+void place_into_new_folder(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
+                           const fs::path& programsDir, std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
+    replace_path_with_retry(payload, installDir);
+    try {
+        throw_if_cancelled(cancel);
+        state->exchange(InstallState::Shortcuts);
+        create_launcher_shortcuts(installDir, desktopDir, programsDir);
+    } catch (...) {
+        replace_path_with_retry(installDir, payload);
+        throw;
+    }
+}
+
+// What the second phase changed, so that a failure can put it back.
+struct PlacementRecord {
+    std::vector<fs::path> backedUp;    // relative paths saved into the backup folder
+    std::vector<fs::path> placed;      // relative paths moved into the install folder
+    std::vector<fs::path> createdDirs; // folders made inside the install folder, outer first
+
+    bool was_backed_up(const fs::path& relative) const {
+        return std::find(backedUp.begin(), backedUp.end(), relative) != backedUp.end();
+    }
+};
+
+// Undoes the recorded changes in reverse order. Saved files are copied back, never moved, so the
+// backup stays complete whatever happens here. Returns false when anything stayed unrestored.
+bool roll_back(const PlacementRecord& record, const fs::path& installDir, const fs::path& staging,
+               const fs::path& backup) {
+    bool ok = true;
+    for (auto it = record.placed.rbegin(); it != record.placed.rend(); ++it) {
+        const fs::path& relative = *it;
+        if (record.was_backed_up(relative)) {
+            try {
+                copy_file_replacing(backup / relative, staging / relative);
+                replace_path_with_retry(staging / relative, installDir / relative);
+            } catch (...) {
+                ok = false;
+            }
+        } else {
+            std::error_code error;
+            fs::remove(installDir / relative, error);
+            ok = ok && !error;
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+    for (auto it = record.createdDirs.rbegin(); it != record.createdDirs.rend(); ++it) {
+        std::error_code error;
+        fs::remove(*it, error);
+        ok = ok && !error;
+    }
+    return ok;
+}
+
+std::string backup_location(const fs::path& backup) {
+    std::error_code error;
+    const fs::path full = fs::absolute(backup, error);
+    return utf8_from_wide((error ? backup : full).native());
+}
+
+void place_staged(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
+                  const fs::path& programsDir, const fs::path& backup, std::atomic<float>* progress,
+                  std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
+    const std::vector<fs::path> fileList = list_package_files(payload, installDir);
+
+    fs::create_directory(backup);
+    const fs::path staging = installDir / (kStagingPrefix + wide_from_utf8(random_hex(12)));
+    if (!fs::create_directory(staging)) {
+        throw std::runtime_error(kCannotPrepareFiles);
+    }
+
+    PlacementRecord record;
+    try {
+        // First phase: nothing in the install folder changes outside the staging folder, so a
+        // failure here costs only the copies.
+        for (const fs::path& relative : fileList) {
+            throw_if_cancelled(cancel);
+            const fs::path destination = installDir / relative;
+            const fs::file_status existing = fs::status(destination);
+            if (fs::exists(existing)) {
+                if (!fs::is_regular_file(existing)) {
+                    throw std::runtime_error(kPathTakenByFolder);
+                }
+                fs::create_directories((backup / relative).parent_path());
+                fs::copy_file(destination, backup / relative);
+                record.backedUp.push_back(relative);
+            }
+            fs::create_directories((staging / relative).parent_path());
+            fs::copy_file(payload / relative, staging / relative);
+        }
+
+        // Second phase: renames within one volume, each recorded as soon as it happened.
+        for (const fs::path& relative : fileList) {
+            throw_if_cancelled(cancel);
+            const fs::path destination = installDir / relative;
+            for (const fs::path& folder : missing_folders_towards(installDir, destination)) {
+                fs::create_directory(folder);
+                record.createdDirs.push_back(folder);
+            }
+            replace_path_with_retry(staging / relative, destination);
+            record.placed.push_back(relative);
+            progress->exchange(static_cast<float>(record.placed.size()) / static_cast<float>(fileList.size()));
+        }
+
+        throw_if_cancelled(cancel);
+        state->exchange(InstallState::Shortcuts);
+        create_launcher_shortcuts(installDir, desktopDir, programsDir);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (!roll_back(record, installDir, staging, backup)) {
+            throw std::runtime_error(kCannotRestore + backup_location(backup));
+        }
+        std::rethrow_exception(failure);
+    }
+
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+}
+
+}  // namespace
+
+bool launcher_last(const fs::path& a, const fs::path& b) {
+    const fs::path launcher(kLauncherExecutable);
+    return a != launcher && b == launcher;
+}
+
+void replace_path_with_retry(const fs::path& from, const fs::path& to) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return;
+        }
+        error = GetLastError();
+        if (attempt == kMoveAttempts || !is_held_open(error)) {
+            break;
+        }
+        Sleep(kMovePauseMs);
+    }
+    throw std::runtime_error(kCannotReplace + utf8_from_wide(to.filename().native()) + kCannotReplaceCode +
+                             std::to_string(error) + kCannotReplaceAdvice);
+}
+
+void place_package_files(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
+                         const fs::path& programsDir, const fs::path& backup, std::atomic<float>* progress,
+                         std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
+    ensure_install_path_has_no_links(installDir);
+    throw_if_cancelled(cancel);
+    if (classify_install_target(installDir) == InstallTarget::Missing) {
+        place_into_new_folder(payload, installDir, desktopDir, programsDir, cancel, state);
+        return;
+    }
+    place_staged(payload, installDir, desktopDir, programsDir, backup, progress, cancel, state);
+}
