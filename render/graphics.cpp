@@ -30,6 +30,28 @@ D2D1_RECT_F d2d_rect(const UiRect& rect) {
     return {rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
 }
 
+// Wine's Direct2D (8.x) reads gradient stop colours as premultiplied, where Windows reads them as
+// straight: a translucent white sheen there paints the button solid white. Players also run the
+// installer under Wine and Proton, so there the stops are handed over premultiplied, which draws
+// what Windows draws.
+bool gradient_stops_premultiplied() {
+    static const bool wine = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+D2D1_GRADIENT_STOP gradient_stop(float position, uint32_t rgb, float alpha) {
+    D2D1_COLOR_F stop = colour(rgb, alpha);
+    if (gradient_stops_premultiplied()) {
+        stop.r *= alpha;
+        stop.g *= alpha;
+        stop.b *= alpha;
+    }
+    return {position, stop};
+}
+
 void check(HRESULT result, const char* message) {
     if (FAILED(result)) {
         throw std::runtime_error(message);
@@ -114,7 +136,7 @@ void Window::draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, flo
 
 void Window::fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2,
                            bool vertical) {
-    const D2D1_GRADIENT_STOP stops[] = {{0.0f, colour(rgb1, alpha1)}, {1.0f, colour(rgb2, alpha2)}};
+    const D2D1_GRADIENT_STOP stops[] = {gradient_stop(0.0f, rgb1, alpha1), gradient_stop(1.0f, rgb2, alpha2)};
     common::ComPtr<ID2D1GradientStopCollection> collection;
     check(renderTarget->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP,
                                                      collection.put()),
