@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/window_placement.h"
+#include "tests/app/dialog_closer.h"
+#include "tests/app/fake_task.h"
 #include "tests/app/test_window.h"
 
 namespace {
@@ -40,6 +42,42 @@ TEST(WindowPlacement, DpiChangeTakesTheNewScaleAndTheSuggestedRectangle) {
     EXPECT_EQ(frame.top, 20);
     EXPECT_EQ(frame.right - frame.left, 1100);
     EXPECT_EQ(frame.bottom - frame.top, 712);
+}
+
+}  // namespace
+
+namespace {
+
+// A paint that fails (here: the pictures are missing) is reported in a message box, which the
+// closer dismisses, and then closes the window unless an install is running.
+TEST(WindowErrors, APaintFailureIsReportedThenClosesTheWindow) {
+    test::TestWindow window;
+    window->instance = ::GetModuleHandleW(L"kernel32.dll");
+    {
+        test::DialogCloser closer;
+        ::SendMessageW(window->hwnd, WM_PAINT, 0, 0);
+        EXPECT_TRUE(closer.pressed());
+    }
+    EXPECT_FALSE(window.alive());
+}
+
+TEST(WindowErrors, APaintFailureDuringAnInstallOnlyRequestsCancelAndClose) {
+    fake_task::reset({"", "Установка отменена"});
+    test::TestWindow window;
+    window->click(500, 470);
+    ASSERT_TRUE(fake_task::wait_started());
+    window->instance = ::GetModuleHandleW(L"kernel32.dll");
+    {
+        test::DialogCloser closer;
+        ::SendMessageW(window->hwnd, WM_PAINT, 0, 0);
+        EXPECT_TRUE(closer.pressed());
+    }
+    EXPECT_TRUE(window.alive());
+    EXPECT_TRUE(window->cancelRequested.load());
+    EXPECT_TRUE(window->closeRequested);
+    fake_task::release();
+    ASSERT_TRUE(window.tick_until_task_taken());
+    EXPECT_FALSE(window.alive());
 }
 
 }  // namespace
