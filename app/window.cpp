@@ -6,7 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "common/unique_handle.h"
+#include "common/co_task_mem.h"
 #include "render/factories.h"
 #include "text/utf.h"
 
@@ -16,17 +16,10 @@ namespace {
 constexpr char kNoUserFolder[] = "Не удалось найти папку пользователя";
 constexpr char kInitialVersion[] = "0.2.77";
 
-// SHGetKnownFolderPath hands out a buffer that the caller frees with CoTaskMemFree.
-struct CoTaskMemTraits {
-    using type = PWSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type memory) noexcept { ::CoTaskMemFree(memory); }
-};
-
 }  // namespace
 
 std::filesystem::path known_folder_path(const KNOWNFOLDERID& folder) {
-    common::UniqueHandle<CoTaskMemTraits> buffer;
+    common::UniqueCoTaskMemString buffer;
     if (FAILED(::SHGetKnownFolderPath(folder, 0, nullptr, buffer.put())) || !buffer) {
         throw std::runtime_error(kNoUserFolder);
     }

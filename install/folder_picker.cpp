@@ -4,20 +4,14 @@
 
 #include <stdexcept>
 
+#include "common/co_task_mem.h"
 #include "common/com_ptr.h"
-#include "common/unique_handle.h"
 
 namespace {
 
 constexpr char kNoDialog[] = "Не удалось открыть выбор пути";
 constexpr char kNoChoice[] = "Не удалось выбрать путь";
 constexpr char kNotFileSystem[] = "Некорректный путь";
-
-struct CoTaskMemTraits {
-    using type = PWSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type memory) noexcept { ::CoTaskMemFree(memory); }
-};
 
 }  // namespace
 
@@ -46,7 +40,7 @@ std::filesystem::path pick_path(HWND owner, bool pickFile) {
     if (FAILED(dialog->GetResult(item.put())) || !item) {
         throw std::runtime_error(kNoChoice);
     }
-    common::UniqueHandle<CoTaskMemTraits> name;
+    common::UniqueCoTaskMemString name;
     if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, name.put())) || !name) {
         throw std::runtime_error(kNotFileSystem);
     }
