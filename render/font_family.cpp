@@ -7,10 +7,6 @@
 namespace installer {
 namespace {
 
-constexpr const wchar_t* kPreferredFamilies[] = {
-    L"Segoe UI", L"Tahoma", L"Arial", L"Noto Sans", L"Open Sans", L"DejaVu Sans", L"Liberation Sans",
-};
-
 std::wstring first_name(IDWriteFontCollection* collection, UINT32 index) {
     common::ComPtr<IDWriteFontFamily> family;
     common::ComPtr<IDWriteLocalizedStrings> names;
@@ -29,12 +25,9 @@ std::wstring first_name(IDWriteFontCollection* collection, UINT32 index) {
 
 }  // namespace
 
-std::wstring interface_font_family(IDWriteFactory* factory) {
-    common::ComPtr<IDWriteFontCollection> collection;
-    if (FAILED(factory->GetSystemFontCollection(collection.put(), FALSE)) || !collection) {
-        return kPreferredFamilies[0];
-    }
-    for (const wchar_t* family : kPreferredFamilies) {
+std::wstring first_available_family(IDWriteFontCollection* collection,
+                                    std::initializer_list<const wchar_t*> preferred) {
+    for (const wchar_t* family : preferred) {
         UINT32 index = 0;
         BOOL exists = FALSE;
         if (SUCCEEDED(collection->FindFamilyName(family, &index, &exists)) && exists) {
@@ -42,12 +35,22 @@ std::wstring interface_font_family(IDWriteFactory* factory) {
         }
     }
     if (collection->GetFontFamilyCount() > 0) {
-        std::wstring name = first_name(collection.get(), 0);
+        std::wstring name = first_name(collection, 0);
         if (!name.empty()) {
             return name;
         }
     }
-    return kPreferredFamilies[0];
+    return preferred.size() > 0 ? *preferred.begin() : L"";
+}
+
+std::wstring interface_font_family(IDWriteFactory* factory) {
+    constexpr const wchar_t* kSegoe = L"Segoe UI";
+    common::ComPtr<IDWriteFontCollection> collection;
+    if (FAILED(factory->GetSystemFontCollection(collection.put(), FALSE)) || !collection) {
+        return kSegoe;
+    }
+    return first_available_family(collection.get(), {kSegoe, L"Tahoma", L"Arial", L"Noto Sans", L"Open Sans",
+                                                     L"DejaVu Sans", L"Liberation Sans"});
 }
 
 }  // namespace installer

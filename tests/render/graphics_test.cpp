@@ -72,25 +72,44 @@ TEST(Graphics, OneCachedFormatServesBothAlignments) {
     EXPECT_NE(window->text_format(17, false), format);  // bold is part of the key
 }
 
-TEST(Graphics, TextUsesAFamilyTheSystemHas) {
+TEST(Graphics, TextUsesSegoeUiWhereTheSystemHasIt) {
     test::TestWindow window;
     const std::wstring family = installer::interface_font_family(window->writeFactory.get());
     common::ComPtr<IDWriteFontCollection> fonts;
     ASSERT_HRESULT_SUCCEEDED(window->writeFactory->GetSystemFontCollection(fonts.put(), FALSE));
     UINT32 index = 0;
-    BOOL exists = FALSE;
-    ASSERT_HRESULT_SUCCEEDED(fonts->FindFamilyName(family.c_str(), &index, &exists));
-    EXPECT_TRUE(exists);
     BOOL segoe = FALSE;
     ASSERT_HRESULT_SUCCEEDED(fonts->FindFamilyName(L"Segoe UI", &index, &segoe));
-    if (segoe) {
-        EXPECT_EQ(family, L"Segoe UI");
-    }
+    // The test prefix maps "Segoe UI" to an installed family, as Windows always has it.
+    EXPECT_TRUE(segoe);
+    EXPECT_EQ(family, L"Segoe UI");
     IDWriteTextFormat* format = window->text_format(12, false);
     std::wstring name(format->GetFontFamilyNameLength() + 1, L'\0');
     format->GetFontFamilyName(name.data(), static_cast<UINT32>(name.size()));
     name.resize(name.size() - 1);
     EXPECT_EQ(name, family);
+}
+
+}  // namespace
+
+namespace {
+
+bool has_family(IDWriteFontCollection* fonts, const std::wstring& family) {
+    UINT32 index = 0;
+    BOOL exists = FALSE;
+    return SUCCEEDED(fonts->FindFamilyName(family.c_str(), &index, &exists)) && exists;
+}
+
+TEST(Graphics, AMissingFamilyFallsBackToOneTheSystemHas) {
+    test::TestWindow window;
+    common::ComPtr<IDWriteFontCollection> fonts;
+    ASSERT_HRESULT_SUCCEEDED(window->writeFactory->GetSystemFontCollection(fonts.put(), FALSE));
+    ASSERT_TRUE(has_family(fonts.get(), L"DejaVu Sans"));  // installed by the set-up script
+    EXPECT_EQ(installer::first_available_family(fonts.get(), {L"Korvane Missing Sans", L"DejaVu Sans"}),
+              L"DejaVu Sans");
+    const std::wstring last = installer::first_available_family(fonts.get(), {L"Korvane Missing Sans"});
+    EXPECT_NE(last, L"Korvane Missing Sans");
+    EXPECT_TRUE(has_family(fonts.get(), last));
 }
 
 }  // namespace
