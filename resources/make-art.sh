@@ -13,31 +13,34 @@ bold_font=/usr/share/fonts/truetype/open-sans/OpenSans-ExtraBold.ttf
 wide_font=/usr/share/fonts/truetype/open-sans/OpenSans-Semibold.ttf
 
 # --- artwork -------------------------------------------------------------------------------------
-W=1920 H=1080 HZ=600 CX=960
+W=1920 H=1080 HZ=480 CX=960
+export HZ
 # Sky: near-black at the top warming into an ember glow at the horizon; the ground below is dark.
-convert -size ${W}x${HZ} gradient:'#0c0d11-#2a1612' "$work/sky.png"
-convert -size ${W}x$((H - HZ)) gradient:'#15100f-#0b0c0f' "$work/ground.png"
+convert -size ${W}x${HZ} gradient:'#0c0d11-#4a2015' "$work/sky.png"
+convert -size ${W}x$((H - HZ)) gradient:'#1a1210-#0b0c0f' "$work/ground.png"
 convert "$work/sky.png" "$work/ground.png" -append "$work/base.png"
 # The low sun behind the hills: a soft accent disc with a wide halo.
-convert -size ${W}x${H} xc:none -fill '#ff713b' -draw "circle $CX,$HZ $CX,$((HZ - 70))" \
-  -blur 0x60 "$work/halo.png"
+convert -size ${W}x${H} xc:none -fill '#ff713b' -draw "circle $CX,$HZ $CX,$((HZ - 110))" \
+  -blur 0x90 "$work/halo.png"
 convert -size ${W}x${H} xc:none -fill '#ffb08a' -draw "circle $CX,$((HZ + 10)) $CX,$((HZ - 52))" \
   -blur 0x4 "$work/sun.png"
 # Stars: a fixed seed keeps the picture the same on every run.
 python3 - "$work/stars.mvg" <<'PY'
-import random, sys
+import os, random, sys
 random.seed(18)
+hz = int(os.environ["HZ"])
 with open(sys.argv[1], "w") as out:
     for _ in range(260):
-        x, y = random.uniform(0, 1920), random.uniform(0, 470) ** 1.0
+        x, y = random.uniform(0, 1920), random.uniform(0, hz - 120)
         r = random.choice([0.7, 0.9, 1.1, 1.5])
-        a = random.uniform(0.25, 0.85) * (1 - y / 560)
+        a = random.uniform(0.25, 0.85) * (1 - y / (hz - 40))
         out.write(f"fill rgba(255,236,220,{a:.2f}) circle {x:.1f},{y:.1f} {x + r:.1f},{y:.1f}\n")
 PY
 convert -size ${W}x${H} xc:none -draw "$(cat "$work/stars.mvg")" "$work/stars.png"
 # Two ranges of hills, the far one lit from behind.
 python3 - "$work/hills.mvg" <<'PY'
-import math, sys
+import math, os, sys
+hz = int(os.environ["HZ"])
 def ridge(base, amp, seed, colour):
     points = [f"0,1080"]
     for x in range(0, 1921, 24):
@@ -48,14 +51,14 @@ def ridge(base, amp, seed, colour):
     points.append("1920,1080")
     return f"fill {colour} polygon " + " ".join(points) + "\n"
 with open(sys.argv[1], "w") as out:
-    out.write(ridge(560, 70, 1.3, "#1d1416"))
-    out.write(ridge(600, 45, 4.1, "#121116"))
+    out.write(ridge(hz - 40, 70, 1.3, "#24171a"))
+    out.write(ridge(hz, 45, 4.1, "#141218"))
 PY
 convert -size ${W}x${H} xc:none -draw "$(cat "$work/hills.mvg")" "$work/hills.png"
 # The road: asphalt narrowing to the vanishing point, lit edges, and the accent centre dashes.
 python3 - "$work/road.mvg" <<'PY'
-import sys
-cx, hz, h = 960, 606, 1080
+import os, sys
+cx, hz, h = 960, int(os.environ["HZ"]) + 6, 1080
 def at(t):            # t = 0 at the horizon, 1 at the bottom edge; perspective spacing
     return hz + (h - hz) * t
 def half(t):
