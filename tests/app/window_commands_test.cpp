@@ -209,6 +209,26 @@ TEST_F(WindowCommands, MouseMoveStoresLogicalPosition) {
     EXPECT_TRUE(window->task_pending());
 }
 
+TEST_F(WindowCommands, TheHandCursorMarksWhatAClickWouldDo) {
+    const HCURSOR hand = ::LoadCursorW(nullptr, IDC_HAND);
+    const HCURSOR arrow = ::LoadCursorW(nullptr, IDC_ARROW);
+    const auto cursor_at = [&](int x, int y) {
+        ::SendMessageW(window->hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+        return ::GetCursor();
+    };
+    EXPECT_EQ(cursor_at(500, 470), hand);
+    EXPECT_EQ(cursor_at(840, 30), hand);
+    EXPECT_EQ(cursor_at(780, 330), hand);
+    EXPECT_EQ(cursor_at(700, 200), arrow);
+    start();
+    EXPECT_EQ(cursor_at(780, 330), arrow);  // no folder change while installing
+    EXPECT_EQ(cursor_at(500, 470), hand);
+    finish();
+    ASSERT_EQ(window->state.load(), Done);
+    EXPECT_EQ(cursor_at(757, 473), hand);  // "Закрыть"
+    EXPECT_EQ(cursor_at(780, 330), hand);  // the region is live whenever no task is pending
+}
+
 TEST(FolderChoice, AppendsTheFolderNameUnlessThePickIsAlreadyIt) {
     test::TempFolder temp;
     const auto installed = temp / L"Games" / L"Launcher";
