@@ -14,13 +14,19 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(KORVANE_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 add_subdirectory(${KORVANE_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
-# korvane_add_test(NAME SOURCES... LIBS libs...): one GoogleTest executable, one ctest entry.
+# korvane_add_test(NAME [DISPLAY] SOURCES... LIBS libs...): one GoogleTest executable, one ctest
+# entry. DISPLAY runs it with a private Xvfb server, for tests that open windows.
 function(korvane_add_test name)
-  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "DISPLAY" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   korvane_warnings(${name})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} korvane_test_support GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
+  if(arg_DISPLAY AND CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-xvfb.sh ${KORVANE_WINE_RUN}
+                                  $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(CMAKE_CROSSCOMPILING)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_server)
   endif()

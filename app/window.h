@@ -1,0 +1,128 @@
+#pragma once
+
+#include <windows.h>
+#include <d2d1.h>
+#include <dwrite.h>
+#include <wincodec.h>
+#include <shtypes.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "common/com_ptr.h"
+#include "install/install_state.h"
+
+namespace installer {
+
+// A rectangle of the 880 x 570 logical canvas. Every hit test of the program uses contains().
+struct UiRect {
+    float x;
+    float y;
+    float width;
+    float height;
+
+    bool contains(float px, float py) const noexcept {
+        return px >= x && py >= y && px < x + width && py < y + height;
+    }
+};
+
+// The Done screen's launch button is narrower than primaryButton so that "Закрыть" fits beside it.
+inline constexpr UiRect kLaunchButton{360, 446, 304, 54};
+
+// The installer's one window object. Everything here is touched on the window thread only, except
+// the five atomics (state, stepProgress, cancelRequested, bytesDone, bytesTotal) that the install
+// task writes through the pointers it is given. Members are destroyed in reverse declaration order,
+// which releases the graphics objects first and drops the task handle (waiting for a still-running
+// task) before the atomics and the folders it may still be using.
+class Window {
+public:
+    explicit Window(HINSTANCE instance);
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    ~Window() = default;
+
+    // Input and timer commands.
+    void click(float x, float y);
+    void request_close();
+    void tick();
+    // One timer step at a given steady-clock time in nanoseconds: tick() with the clock made explicit.
+    void tick_at(int64_t now);
+    bool task_pending() const noexcept { return task.valid(); }
+
+    // Fits the render target to the client area and the current scale.
+    void resize();
+
+    // Drawing (the graphics resources and the screens).
+    void paint();
+    void create_device_resources();
+    void release_device_resources();
+    void load_image(int id, common::ComPtr<ID2D1Bitmap>& field);
+    void fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha);
+    void draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width);
+    void fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2,
+                       bool vertical);
+    void draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold,
+                   float alpha, bool centred = false);
+    IDWriteTextFormat* text_format(int32_t size, bool bold);
+    // The result of EndDraw: a lost device drops the device objects for the next paint to rebuild.
+    void finish_frame(HRESULT endDrawResult);
+    void draw_button(const UiRect& rect, const std::wstring& text, bool primary);
+    void draw_step(float x, float y, const std::wstring& text, bool done);
+    void draw_folder_row();
+
+    HWND hwnd = nullptr;
+    float scale = 1.0f;
+    HINSTANCE instance;
+    std::filesystem::path installDir;
+    std::filesystem::path desktopDir;
+    std::filesystem::path programsDir;
+    std::atomic<int32_t> state{Idle};
+    std::atomic<float> stepProgress{0.0f};
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<uint64_t> bytesDone{0};
+    std::atomic<uint64_t> bytesTotal{0};
+    std::future<std::string> task;
+    std::wstring errorText;
+    std::wstring versionText;
+    bool closeRequested = false;
+    int32_t shownState = 0;
+    float clock = 0.0f;
+    float frameDelta = 0.0f;
+    float shownProgress = 0.0f;
+    float hover = 0.0f;
+    float stateFade = 1.0f;
+    float mouseX = -1.0f;
+    float mouseY = -1.0f;
+    UiRect primaryButton{360, 446, 474, 54};
+    UiRect secondaryButton{681, 446, 153, 54};
+    UiRect changeButton{736, 316, 88, 36};
+    UiRect closeButton{826, 20, 36, 36};
+    int64_t startTime;
+    int64_t lastTick;
+    common::ComPtr<ID2D1Factory> d2dFactory;
+    common::ComPtr<IDWriteFactory> writeFactory;
+    common::ComPtr<IWICImagingFactory> imagingFactory;
+    common::ComPtr<ID2D1HwndRenderTarget> renderTarget;
+    common::ComPtr<ID2D1SolidColorBrush> brush;
+    common::ComPtr<ID2D1Bitmap> artwork;
+    common::ComPtr<ID2D1Bitmap> logo;
+    std::map<std::pair<int32_t, bool>, common::ComPtr<IDWriteTextFormat>> textFormats;
+
+private:
+    void compose_frame();
+    void start_install();
+    void change_folder();
+};
+
+// The path of a known folder (SHGetKnownFolderPath, flags 0, no user token).
+std::filesystem::path known_folder_path(const KNOWNFOLDERID& folder);
+
+// Steady-clock time in nanoseconds, the clock of tick().
+int64_t steady_now() noexcept;
+
+}  // namespace installer

@@ -1,0 +1,130 @@
+#include <algorithm>
+#include <exception>
+#include <future>
+#include <stdexcept>
+
+#include "app/folder_choice.h"
+#include "app/install_task.h"
+#include "app/message_text.h"
+#include "app/window.h"
+#include "install/folder_picker.h"
+#include "text/utf.h"
+
+namespace installer {
+namespace {
+
+constexpr wchar_t kLauncherExe[] = L"KORLAUNCHER.exe";
+
+float progress_target(int32_t state, float step) {
+    switch (state) {
+    case Downloading: return 0.06f + 0.74f * step;
+    case Verifying: return 0.82f;
+    case Installing: return 0.87f + 0.10f * step;
+    case Shortcuts: return 0.98f;
+    case Done: return 1.0f;
+    default: return 0.0f;
+    }
+}
+
+}  // namespace
+
+void Window::request_close() {
+    if (!task_pending()) {
+        ::DestroyWindow(hwnd);
+        return;
+    }
+    cancelRequested.exchange(true);
+    closeRequested = true;
+}
+
+void Window::click(float x, float y) {
+    if (closeButton.contains(x, y) || (state.load() == Done && secondaryButton.contains(x, y))) {
+        request_close();
+        return;
+    }
+    if (!task_pending() && state.load() != Done && changeButton.contains(x, y)) {
+        change_folder();
+        return;
+    }
+    const UiRect primary = state.load() == Done ? kLaunchButton : primaryButton;
+    if (!primary.contains(x, y)) {
+        return;
+    }
+    if (task_pending()) {
+        cancelRequested.exchange(true);
+        return;
+    }
+    if (state.load() == Done) {
+        try {
+            start_installed_launcher(installDir / kLauncherExe);
+        } catch (const std::exception& error) {
+            errorText = message_text(error);
+            state.exchange(Failed);
+            return;
+        }
+        ::DestroyWindow(hwnd);
+        return;
+    }
+    start_install();
+}
+
+void Window::change_folder() {
+    const std::filesystem::path path = pick_path(hwnd, false);
+    if (!path.empty()) {
+        installDir = install_dir_for_choice(path);
+    }
+}
+
+void Window::start_install() {
+    stepProgress.exchange(0.0f);
+    bytesDone.exchange(0);
+    bytesTotal.exchange(0);
+    cancelRequested.exchange(false);
+    errorText.clear();
+    state.exchange(Preparing);
+    shownProgress = 0.0f;
+    InstallTaskBody body{this, installDir, desktopDir, programsDir};
+    task = std::async(std::launch::async, std::move(body));
+}
+
+void Window::tick() { tick_at(steady_now()); }
+
+void Window::tick_at(int64_t now) {
+    frameDelta = std::min(static_cast<float>(static_cast<double>(now - lastTick) / 1e9), 0.1f);
+    lastTick = now;
+    clock = static_cast<float>(static_cast<double>(now - startTime) / 1e9);
+
+    if (task_pending() && task.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        std::future<std::string> finished = std::move(task);
+        try {
+            versionText = wide_from_utf8(finished.get());
+            state.exchange(Done);
+        } catch (const std::exception& error) {
+            if (cancelRequested.load()) {
+                state.exchange(Idle);
+            } else {
+                errorText = message_text(error);
+                state.exchange(Failed);
+            }
+        }
+        if (closeRequested) {
+            ::DestroyWindow(hwnd);
+            return;
+        }
+    }
+
+    const int32_t s = state.load();
+    const float target = progress_target(s, stepProgress.load());
+    shownProgress += (target - shownProgress) * std::min(10.0f * frameDelta, 1.0f);
+    const float h = primaryButton.contains(mouseX, mouseY) ? 1.0f : 0.0f;
+    hover += (h - hover) * std::min(12.0f * frameDelta, 1.0f);
+    if (s != shownState) {
+        shownState = s;
+        stateFade = 0.0f;
+    }
+    stateFade = std::min(stateFade + 4.0f * frameDelta, 1.0f);
+
+    ::InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+}  // namespace installer

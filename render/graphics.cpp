@@ -1,0 +1,202 @@
+#include <stdexcept>
+
+#include "app/window.h"
+#include "render/font_family.h"
+
+// The device-dependent half of the window's graphics (render target, brush, bitmaps) and the five
+// drawing primitives. Window thread only: the Direct2D factory is single-threaded.
+
+namespace installer {
+namespace {
+
+constexpr char kNoTarget[] = "Не удалось открыть интерфейс установщика";
+constexpr char kNoInterface[] = "Не удалось подготовить интерфейс";
+constexpr char kNoResource[] = "Не удалось загрузить оформление установщика";
+constexpr char kNoStream[] = "Не удалось загрузить изображение";
+constexpr char kUnreadableImage[] = "Не удалось прочитать изображение";
+constexpr char kNoBitmap[] = "Не удалось отрисовать изображение";
+constexpr char kNoFont[] = "Не удалось подготовить шрифт";
+constexpr char kNoDecoration[] = "Не удалось отрисовать оформление";
+constexpr char kNoFrame[] = "Не удалось отрисовать установщик";
+constexpr int kArtworkId = 101;
+constexpr int kLogoId = 102;
+
+D2D1_COLOR_F colour(uint32_t rgb, float alpha) {
+    return {static_cast<float>((rgb >> 16) & 0xFF) / 255.0f, static_cast<float>((rgb >> 8) & 0xFF) / 255.0f,
+            static_cast<float>(rgb & 0xFF) / 255.0f, alpha};
+}
+
+D2D1_RECT_F d2d_rect(const UiRect& rect) {
+    return {rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+}
+
+// Wine's Direct2D (8.x) reads gradient stop colours as premultiplied, where Windows reads them as
+// straight: a translucent white sheen there paints the button solid white. Players also run the
+// installer under Wine and Proton, so there the stops are handed over premultiplied, which draws
+// what Windows draws.
+bool gradient_stops_premultiplied() {
+    static const bool wine = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+D2D1_GRADIENT_STOP gradient_stop(float position, uint32_t rgb, float alpha) {
+    D2D1_COLOR_F stop = colour(rgb, alpha);
+    if (gradient_stops_premultiplied()) {
+        stop.r *= alpha;
+        stop.g *= alpha;
+        stop.b *= alpha;
+    }
+    return {position, stop};
+}
+
+void check(HRESULT result, const char* message) {
+    if (FAILED(result)) {
+        throw std::runtime_error(message);
+    }
+}
+
+}  // namespace
+
+void Window::create_device_resources() {
+    if (renderTarget) {
+        return;
+    }
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    const float dpi = 96.0f * scale;
+    const D2D1_RENDER_TARGET_PROPERTIES targetProperties{
+        D2D1_RENDER_TARGET_TYPE_DEFAULT, {DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN}, dpi, dpi,
+        D2D1_RENDER_TARGET_USAGE_NONE, D2D1_FEATURE_LEVEL_DEFAULT};
+    const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{
+        hwnd, {static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)},
+        D2D1_PRESENT_OPTIONS_NONE};
+    check(d2dFactory->CreateHwndRenderTarget(&targetProperties, &windowProperties, renderTarget.put()),
+          kNoTarget);
+    // A set-up that fails half-way is undone: a render target without its brush or bitmaps would
+    // make the next paint skip the set-up and draw with objects that do not exist.
+    try {
+        const D2D1_COLOR_F white{1.0f, 1.0f, 1.0f, 1.0f};
+        check(renderTarget->CreateSolidColorBrush(&white, nullptr, brush.put()), kNoInterface);
+        renderTarget->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
+        load_image(kArtworkId, artwork);
+        load_image(kLogoId, logo);
+    } catch (...) {
+        release_device_resources();
+        throw;
+    }
+}
+
+void Window::release_device_resources() {
+    renderTarget.reset();
+    brush.reset();
+    artwork.reset();
+    logo.reset();
+}
+
+void Window::load_image(int id, common::ComPtr<ID2D1Bitmap>& field) {
+    const HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
+    const HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        throw std::runtime_error(kNoResource);
+    }
+    common::ComPtr<IWICStream> stream;
+    check(imagingFactory->CreateStream(stream.put()), kNoStream);
+    common::ComPtr<IWICBitmapDecoder> decoder;
+    common::ComPtr<IWICBitmapFrameDecode> frame;
+    common::ComPtr<IWICFormatConverter> converter;
+    // The resource stays mapped for the life of the module, so the stream may read it in place.
+    check(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)),
+                                       ::SizeofResource(instance, resource)),
+          kUnreadableImage);
+    check(imagingFactory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad,
+                                                  decoder.put()),
+          kUnreadableImage);
+    check(decoder->GetFrame(0, frame.put()), kUnreadableImage);
+    check(imagingFactory->CreateFormatConverter(converter.put()), kUnreadableImage);
+    check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
+          kUnreadableImage);
+    check(renderTarget->CreateBitmapFromWicBitmap(converter.get(), nullptr, field.put()), kNoBitmap);
+}
+
+void Window::fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha) {
+    brush->SetColor(colour(rgb, alpha));
+    const D2D1_ROUNDED_RECT rounded{d2d_rect(rect), radius, radius};
+    renderTarget->FillRoundedRectangle(&rounded, brush.get());
+}
+
+void Window::draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width) {
+    brush->SetColor(colour(rgb, 1.0f));
+    renderTarget->DrawLine({x1, y1}, {x2, y2}, brush.get(), width, nullptr);
+}
+
+void Window::fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2,
+                           bool vertical) {
+    const D2D1_GRADIENT_STOP stops[] = {gradient_stop(0.0f, rgb1, alpha1), gradient_stop(1.0f, rgb2, alpha2)};
+    common::ComPtr<ID2D1GradientStopCollection> collection;
+    check(renderTarget->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP,
+                                                     collection.put()),
+          kNoDecoration);
+    const D2D1_LINEAR_GRADIENT_BRUSH_PROPERTIES line{
+        {rect.x, rect.y},
+        vertical ? D2D1_POINT_2F{rect.x, rect.y + rect.height} : D2D1_POINT_2F{rect.x + rect.width, rect.y}};
+    common::ComPtr<ID2D1LinearGradientBrush> gradient;
+    check(renderTarget->CreateLinearGradientBrush(&line, nullptr, collection.get(), gradient.put()),
+          kNoDecoration);
+    const D2D1_RECT_F area = d2d_rect(rect);
+    renderTarget->FillRectangle(&area, gradient.get());
+}
+
+IDWriteTextFormat* Window::text_format(int32_t size, bool bold) {
+    common::ComPtr<IDWriteTextFormat>& format = textFormats[{size, bold}];
+    if (!format) {
+        const std::wstring family = interface_font_family(writeFactory.get());
+        if (FAILED(writeFactory->CreateTextFormat(
+                family.c_str(), nullptr, bold ? DWRITE_FONT_WEIGHT_BOLD : DWRITE_FONT_WEIGHT_NORMAL,
+                DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, static_cast<float>(size), L"ru-ru",
+                format.put()))) {
+            textFormats.erase({size, bold});
+            throw std::runtime_error(kNoFont);
+        }
+    }
+    return format.get();
+}
+
+void Window::draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold,
+                       float alpha, bool centred) {
+    IDWriteTextFormat* format = text_format(size, bold);
+    // One cached format serves centred and leading texts alike, so the alignment is set every time.
+    format->SetTextAlignment(centred ? DWRITE_TEXT_ALIGNMENT_CENTER : DWRITE_TEXT_ALIGNMENT_LEADING);
+    format->SetParagraphAlignment(centred ? DWRITE_PARAGRAPH_ALIGNMENT_CENTER : DWRITE_PARAGRAPH_ALIGNMENT_NEAR);
+    brush->SetColor(colour(rgb, alpha));
+    const D2D1_RECT_F box = d2d_rect(rect);
+    renderTarget->DrawText(text.c_str(), static_cast<UINT32>(text.size()), format, &box, brush.get(),
+                           D2D1_DRAW_TEXT_OPTIONS_CLIP, DWRITE_MEASURING_MODE_NATURAL);
+}
+
+void Window::finish_frame(HRESULT endDrawResult) {
+    if (endDrawResult == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+        // A lost device is an expected event: the next paint rebuilds all four device objects.
+        // Factories and text formats are device-independent and stay.
+        release_device_resources();
+        return;
+    }
+    check(endDrawResult, kNoFrame);
+}
+
+void Window::resize() {
+    if (!renderTarget) {
+        return;
+    }
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    const D2D1_SIZE_U size{static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)};
+    renderTarget->Resize(&size);
+    renderTarget->SetDpi(96.0f * scale, 96.0f * scale);
+}
+
+}  // namespace installer

@@ -1,0 +1,50 @@
+#include <windows.h>
+#include <knownfolders.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/window.h"
+#include "tests/app/fake_task.h"
+#include "tests/app/test_window.h"
+
+namespace {
+
+TEST(WindowModel, FreshObjectStartsIdleWithTheDefaultFolder) {
+    test::TestWindow window;
+    EXPECT_EQ(window->state.load(), Idle);
+    EXPECT_EQ(window->stateFade, 1.0f);
+    EXPECT_EQ(window->mouseX, -1.0f);
+    EXPECT_EQ(window->mouseY, -1.0f);
+    EXPECT_EQ(window->versionText, L"0.2.77");
+    EXPECT_FALSE(window->task_pending());
+    EXPECT_EQ(window->scale, 1.0f);
+    EXPECT_TRUE(window->d2dFactory && window->writeFactory && window->imagingFactory);
+    EXPECT_FALSE(window->renderTarget);
+
+    const std::wstring localAppData = installer::known_folder_path(FOLDERID_LocalAppData).native();
+    EXPECT_EQ(window->installDir.native(), localAppData + L"\\Programs\\Korvane Launcher");
+    EXPECT_EQ(window->desktopDir, installer::known_folder_path(FOLDERID_Desktop));
+    EXPECT_EQ(window->programsDir, installer::known_folder_path(FOLDERID_Programs));
+    EXPECT_FALSE(window->desktopDir.empty());
+    EXPECT_FALSE(window->programsDir.empty());
+}
+
+TEST(WindowModel, DestroyingTheObjectWaitsForARunningTask) {
+    fake_task::reset({"1.0.0", ""});
+    auto window = std::make_unique<test::TestWindow>();
+    (*window)->click(500, 470);
+    ASSERT_TRUE(fake_task::wait_started());
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        fake_task::release();
+    });
+    window.reset();
+    // The task could only end after the release; the destructor returned after it had.
+    EXPECT_EQ(fake_task::finished(), 1);
+    releaser.join();
+}
+
+}  // namespace
