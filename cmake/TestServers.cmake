@@ -22,7 +22,8 @@ target_include_directories(korvane_test_servers PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(korvane_test_servers PUBLIC korvane_json korvane_common PRIVATE ws2_32)
 
 add_test(NAME test_servers_start
-         COMMAND ${KORVANE_PYTHON3} ${KORVANE_TEST_SERVER_SCRIPT} start ${KORVANE_TEST_SERVERS_DIR})
+         COMMAND ${KORVANE_PYTHON3} ${KORVANE_TEST_SERVER_SCRIPT} start ${KORVANE_TEST_SERVERS_DIR}
+                 ${KORVANE_LOOPBACK_RELEASE_PORT})
 add_test(NAME test_servers_trust COMMAND trust_test_ca Z:${KORVANE_TEST_SERVERS_DIR}/ca.der)
 add_test(NAME test_servers_stop
          COMMAND ${KORVANE_PYTHON3} ${KORVANE_TEST_SERVER_SCRIPT} stop ${KORVANE_TEST_SERVERS_DIR})

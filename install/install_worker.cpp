@@ -16,7 +16,7 @@
 #include "release/manifest.h"
 #include "release/package.h"
 #include "release/random_hex.h"
-#include "release_site.h"
+#include "release/release_site.h"
 
 namespace fs = std::filesystem;
 
@@ -44,7 +44,7 @@ public:
 };
 
 std::string release_manifest_url() {
-    return std::string("https://") + kReleaseHost + "/downloads/launcher-release.json";
+    return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
 }
 
 nlohmann::json fetch_verified_manifest() {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "release_site.h"
+#include "release/release_site.h"
 #include "render/format_size.h"
 #include "text/utf.h"
 
@@ -24,7 +24,7 @@ std::wstring progress_heading(int32_t state, bool cancelling) {
 
 std::wstring progress_subtitle(int32_t state) {
     if (state == Downloading) {
-        return L"Загружаем проверенную сборку с " + wide_from_utf8(kReleaseHost) + L".";
+        return L"Загружаем проверенную сборку с " + wide_from_utf8(release_site_host()) + L".";
     }
     return L"Подготавливаем всё для первого запуска.";
 }

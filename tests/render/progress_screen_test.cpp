@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "release_site.h"
+#include "release/release_site.h"
 #include "render/progress_screen.h"
 #include "text/utf.h"
 
@@ -44,7 +44,7 @@ TEST(ProgressScreen, HeadingsAndSubtitle) {
         EXPECT_EQ(progress_heading(state, true), L"Отменяем\nустановку...");
     }
     EXPECT_EQ(progress_subtitle(Downloading),
-              L"Загружаем проверенную сборку с " + wide_from_utf8(kReleaseHost) + L".");
+              L"Загружаем проверенную сборку с " + wide_from_utf8(release_site_host()) + L".");
     EXPECT_EQ(progress_subtitle(Verifying), L"Подготавливаем всё для первого запуска.");
 }
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Loopback HTTPS/HTTP servers for the tests, scripted per test, recording what they receive.
 
-    loopback_server.py start STATE_DIR   make the test CA and certificates (once), start the servers
+    loopback_server.py start STATE_DIR [RELEASE_PORT]
+                                         make the test CA and certificates (once), start the servers
                                           in the background, return once they listen
     loopback_server.py stop STATE_DIR    stop them (and the nginx they supervise)
     loopback_server.py serve STATE_DIR   run in the foreground (what `start` runs)
 
 STATE_DIR/ports holds one "name=value" per line: the control port (plain HTTP, for the tests), the
 scripted listeners "https" (localhost certificate from the test CA), "http", "wrong_host",
-"expired" and "untrusted" (certificates that must be refused), "nginx" (a real nginx serving
+"expired" and "untrusted" (certificates that must be refused), "release" (like "https", on
+RELEASE_PORT when given: the release site that a loopback build of the installer has built in), "nginx" (a real nginx serving
 STATE_DIR/www over TLS with the same CA) and "www". ca.der is the CA that the tests trust inside
 their own Wine prefix only. Everything listens on 127.0.0.1 only.
 
@@ -232,8 +234,8 @@ class Listener(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, name, handler, context=None):
-        super().__init__(("127.0.0.1", 0), handler)
+    def __init__(self, name, handler, context=None, port=0):
+        super().__init__(("127.0.0.1", port), handler)
         self.name, self.context = name, context
 
     def get_request(self):
@@ -365,7 +367,7 @@ http {{
     raise RuntimeError("nginx did not start listening")
 
 
-def serve(directory):
+def serve(directory, release_port=None):
     directory = os.path.abspath(directory)
     make_certificates(directory)
     listeners = [Listener("https", ScriptedHandler, tls_context(directory, "localhost")),
@@ -374,6 +376,9 @@ def serve(directory):
                  Listener("expired", ScriptedHandler, tls_context(directory, "expired")),
                  Listener("untrusted", ScriptedHandler, tls_context(directory, "untrusted")),
                  Listener("control", ControlHandler)]
+    if release_port:
+        listeners.append(Listener("release", ScriptedHandler, tls_context(directory, "localhost"),
+                                  int(release_port)))
     STATE.ports = {listener.name: listener.server_address[1] for listener in listeners}
     nginx, nginx_port, www = start_nginx(directory)
     for listener in listeners:
@@ -401,7 +406,7 @@ def serve(directory):
                 pass
 
 
-def start(directory):
+def start(directory, release_port=None):
     directory = os.path.abspath(directory)
     stop(directory)
     make_certificates(directory)
@@ -410,7 +415,8 @@ def start(directory):
         if os.path.exists(os.path.join(directory, stale)):
             os.remove(os.path.join(directory, stale))
     log = open(os.path.join(directory, "server.log"), "w")
-    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory],
+    process = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", directory,
+                                *([release_port] if release_port else [])],
                                start_new_session=True, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     with open(os.path.join(directory, "server.pid"), "w") as out:
         out.write(str(process.pid))
@@ -445,6 +451,7 @@ def stop(directory):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop", "serve"):
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("start", "stop", "serve") or \
+            (len(sys.argv) == 4 and sys.argv[1] == "stop"):
         sys.exit(__doc__)
-    {"start": start, "stop": stop, "serve": serve}[sys.argv[1]](sys.argv[2])
+    {"start": start, "stop": stop, "serve": serve}[sys.argv[1]](*sys.argv[2:])
