@@ -160,6 +160,10 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         }
         window->request_close();
         return 0;
+    } catch (...) {
+        // Nothing may unwind into the system's frames; without a message there is nothing to show.
+        window->request_close();
+        return 0;
     }
 }
 

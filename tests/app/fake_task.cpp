@@ -16,6 +16,7 @@ struct Control {
     Ending ending;
     bool released = false;
     bool endOnCancel = false;
+    bool foreignException = false;
     int started = 0;
     int finished = 0;
     std::filesystem::path installDir;
@@ -35,6 +36,7 @@ void reset(Ending ending) {
     control().ending = std::move(ending);
     control().released = false;
     control().endOnCancel = false;
+    control().foreignException = false;
     control().started = 0;
     control().finished = 0;
     control().launchError.clear();
@@ -45,6 +47,11 @@ void release() {
     std::lock_guard lock(control().mutex);
     control().released = true;
     control().changed.notify_all();
+}
+
+void end_with_foreign_exception() {
+    std::lock_guard lock(control().mutex);
+    control().foreignException = true;
 }
 
 void end_on_cancel() {
@@ -101,6 +108,9 @@ std::string InstallTaskBody::operator()() const {
         control().changed.wait_for(lock, std::chrono::milliseconds(5));
     }
     ++control().finished;
+    if (control().foreignException) {
+        throw 42;
+    }
     if (!control().ending.error.empty()) {
         throw std::runtime_error(control().ending.error);
     }

@@ -15,6 +15,8 @@ struct Ending {
 
 // Prepares the next run(s): they end as `ending` once released.
 void reset(Ending ending);
+// Makes the next run(s) end by throwing something that is not a std::exception.
+void end_with_foreign_exception();
 // Lets the waiting body end.
 void release();
 // Makes a waiting body end by itself once the window's cancelRequested is set, with the worker's

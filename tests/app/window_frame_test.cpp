@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/window_placement.h"
 #include "tests/app/dialog_closer.h"
 #include "tests/app/fake_task.h"
@@ -77,6 +80,37 @@ TEST(WindowErrors, APaintFailureDuringAnInstallOnlyRequestsCancelAndClose) {
     EXPECT_TRUE(window->closeRequested);
     fake_task::release();
     ASSERT_TRUE(window.tick_until_task_taken());
+    EXPECT_FALSE(window.alive());
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever a handler throws stays inside the window procedure, also when it is not a
+// std::exception (here: a task that broke its contract and threw an int, met by the tick).
+TEST(WindowErrors, AnExceptionOfAnyTypeStaysInsideTheWindowProcedure) {
+    fake_task::reset({"", ""});
+    fake_task::end_with_foreign_exception();
+    test::TestWindow window;
+    window->click(500, 470);
+    ASSERT_TRUE(fake_task::wait_started());
+    fake_task::release();
+
+    bool escaped = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (window->task_pending() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        try {
+            ::SendMessageW(window->hwnd, WM_TIMER, 1, 0);
+        } catch (...) {
+            escaped = true;
+            break;
+        }
+    }
+    EXPECT_FALSE(escaped);
+    EXPECT_FALSE(window->task_pending());
+    // As after any error in a handler with no install running: the window closes.
     EXPECT_FALSE(window.alive());
 }
 
