@@ -62,9 +62,12 @@ void mouse_move(Window& window, LPARAM lParam) {
     window.mouseY = static_cast<float>(GET_Y_LPARAM(lParam)) / window.scale;
     const float x = window.mouseX;
     const float y = window.mouseY;
+    // The hand marks only what a click would act on: the change-folder region is inactive on the
+    // Done screen, where it lies over the closing text.
+    const bool done = window.state.load() == Done;
     const bool pointing = window.primaryButton.contains(x, y) || window.closeButton.contains(x, y) ||
-                          (!window.task_pending() && window.changeButton.contains(x, y)) ||
-                          (window.state.load() == Done && window.secondaryButton.contains(x, y));
+                          (!window.task_pending() && !done && window.changeButton.contains(x, y)) ||
+                          (done && window.secondaryButton.contains(x, y));
     ::SetCursor(::LoadCursorW(nullptr, pointing ? IDC_HAND : IDC_ARROW));
 }
 
