@@ -62,10 +62,11 @@ void mouse_move(Window& window, LPARAM lParam) {
     window.mouseY = static_cast<float>(GET_Y_LPARAM(lParam)) / window.scale;
     const float x = window.mouseX;
     const float y = window.mouseY;
-    // The hand marks only what a click would act on: the change-folder region is inactive on the
-    // Done screen, where it lies over the closing text.
+    // The hand marks only what a click would act on: on the Done screen the primary action is the
+    // narrower launch button, and the change-folder region (over the closing text) is inactive.
     const bool done = window.state.load() == Done;
-    const bool pointing = window.primaryButton.contains(x, y) || window.closeButton.contains(x, y) ||
+    const UiRect& primary = done ? kLaunchButton : window.primaryButton;
+    const bool pointing = primary.contains(x, y) || window.closeButton.contains(x, y) ||
                           (!window.task_pending() && !done && window.changeButton.contains(x, y)) ||
                           (done && window.secondaryButton.contains(x, y));
     ::SetCursor(::LoadCursorW(nullptr, pointing ? IDC_HAND : IDC_ARROW));

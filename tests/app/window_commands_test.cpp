@@ -226,6 +226,8 @@ TEST_F(WindowCommands, TheHandCursorMarksWhatAClickWouldDo) {
     finish();
     ASSERT_EQ(window->state.load(), Done);
     EXPECT_EQ(cursor_at(757, 473), hand);  // "Закрыть"
+    EXPECT_EQ(cursor_at(600, 473), hand);  // "Запустить лаунчер"
+    EXPECT_EQ(cursor_at(670, 473), arrow); // the gap between them, where a click does nothing
     // The change-folder region does nothing on this screen (and lies over its text).
     EXPECT_EQ(cursor_at(780, 330), arrow);
     window->click(780, 330);
