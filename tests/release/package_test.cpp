@@ -293,4 +293,13 @@ TEST(PackagePath, TheRuleOnRelativeNames) {
     }
 }
 
+// Archives and output folders below a Russian user name are the common case.
+TEST_F(ExtractPackage, NonAsciiFolderNames) {
+    const std::filesystem::path wideArchive = temp / L"Загрузки" / L"обновление.zip";
+    const std::filesystem::path wideOutput = temp / L"Пользователь" / L"распаковка";
+    test::write_file(wideArchive, test::build_zip(test::sample_package()));
+    extract_update_package(wideArchive, wideOutput);
+    EXPECT_EQ(files_below(wideOutput).size(), 11u);
+}
+
 }  // namespace
