@@ -203,8 +203,11 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
         std::filesystem::path part;
         try {
             throw_if_cancelled(cancel);
-            part = destination;
-            part += ".part-" + random_hex(8);
+            // Named in full before `part` holds it: should drawing the name fail, the removal below
+            // must not be aimed at the destination itself.
+            std::filesystem::path name = destination;
+            name += ".part-" + random_hex(8);
+            part = std::move(name);
             std::string digest;
             {
                 // Closed (and its request released) before the rename or the removal below.

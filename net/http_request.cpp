@@ -152,7 +152,10 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
         objectName = L"/";
     }
 
-    if (reuse != nullptr && reuse->origin_key == origin_key) {
+    // A session opened for asynchronous use makes every request on it asynchronous, which a
+    // synchronous exchange (no events, no callbacks) cannot follow, and the reverse: share only
+    // within one mode.
+    if (reuse != nullptr && reuse->origin_key == origin_key && (reuse->deadline != 0) == (deadline != 0)) {
         session = reuse->session;
         connection = reuse->connection;
     } else {

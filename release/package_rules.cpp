@@ -42,6 +42,17 @@ std::string lower_ascii(std::string_view text) {
     return lowered;
 }
 
+// Windows opens a device instead of a file for these names in any folder and whatever follows the
+// first dot: an entry so named would be "extracted" into the device and silently missing.
+bool is_device_name(std::string_view element) {
+    const std::string stem = lower_ascii(element.substr(0, element.find('.')));
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") {
+        return true;
+    }
+    return stem.size() == 4 && (starts_with(stem, "com") || starts_with(stem, "lpt")) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
 }  // namespace
 
 bool is_allowed_package_name(std::string_view name) {
@@ -62,7 +73,7 @@ bool is_allowed_package_name(std::string_view name) {
     while (true) {
         const size_t end = generic.find('/', start);
         const std::string_view element = std::string_view(generic).substr(start, end - start);
-        if (element.empty() || element.back() == '.') {
+        if (element.empty() || element.back() == '.' || is_device_name(element)) {
             return false;
         }
         if (end == std::string::npos) {

@@ -237,4 +237,13 @@ TEST_F(DownloadTest, CancellationEndsAfterAtMostOneMoreRead) {
     EXPECT_EQ(files_left(), Names{});
 }
 
+// Install folders below a Russian user name are the common case: every file call takes wide paths.
+TEST_F(DownloadTest, NonAsciiFolderNames) {
+    const std::string digest = server().make_file("f", 70000, 10);
+    server().script("/wide", {file_answer()});
+    const std::filesystem::path target = folder / L"Пользователь" / L"Программы" / L"launcher.zip";
+    kr::download_file(server().url("https", "/wide"), target, 70000, digest, &progress, &cancel, &bytesDone, "", false);
+    EXPECT_EQ(sha256_file_hex(target), digest);
+}
+
 }  // namespace

@@ -147,7 +147,7 @@ TEST_F(NetTest, RedirectsNeverLeaveHttpsAndAreFollowedOnlyWhenAsked) {
     EXPECT_EQ(seen[3]["path"], "/landed");
 }
 
-TEST_F(NetTest, SharedSessionOnlyForTheSameOrigin) {
+TEST_F(NetTest, SharedSessionOnlyForTheSameOriginAndMode) {
     server().script("/one", {{{"status", 200}, {"body", "1"}}});
     kr::HttpRequest first = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", nullptr);
     kr::read_response(first, false);
@@ -158,6 +158,18 @@ TEST_F(NetTest, SharedSessionOnlyForTheSameOrigin) {
     kr::HttpRequest other = kr::open_request(server().url("http", "/one"), "GET", "", "", false, false, 0, false, L"", &first);
     EXPECT_NE(other.session.get(), first.session.get());
     EXPECT_EQ(kr::read_response(other, false).body, "1");
+
+    // An asynchronous session cannot carry a synchronous exchange (nor the reverse): not shared.
+    kr::HttpRequest async = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false,
+                                             GetTickCount64() + 10000, false, L"", nullptr);
+    kr::read_response(async, false);
+    kr::HttpRequest sync = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", &async);
+    EXPECT_NE(sync.session.get(), async.session.get());
+    EXPECT_EQ(kr::read_response(sync, false).body, "1");
+    kr::HttpRequest asyncAgain = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false,
+                                                  GetTickCount64() + 10000, false, L"", &first);
+    EXPECT_NE(asyncAgain.session.get(), first.session.get());
+    EXPECT_EQ(kr::read_response(asyncAgain, false).body, "1");
 }
 
 }  // namespace

@@ -213,6 +213,22 @@ TEST_F(ExtractPackage, ABackslashIsASeparatorAndWritesToTheSamePlace) {
     EXPECT_EQ(test::read_file(output / "assets" / "images" / "extra.png"), "by backslash");
 }
 
+// Windows opens a device for these names in any folder and with any extension: such an entry would
+// "extract" into the device, vanish from the package and still count as written.
+TEST_F(ExtractPackage, DeviceNamesAreRefusedNotWrittenIntoTheDevice) {
+    for (const char* name : {"KORLAUNCHER/assets/nul", "KORLAUNCHER/assets/fonts/CON.json", "KORLAUNCHER/shaders/aux.spv",
+                             "KORLAUNCHER/assets/com1", "KORLAUNCHER/assets/Lpt9.png/x.png"}) {
+        SCOPED_TRACE(name);
+        test::expect_error([&] { extract(package_plus({{name, "device data"}})); }, kInvalidPath);
+        EXPECT_FALSE(std::filesystem::exists(output));
+        std::filesystem::remove_all(output);
+    }
+    EXPECT_TRUE(is_allowed_package_path(L"assets/null.png"));
+    EXPECT_TRUE(is_allowed_package_path(L"assets/com10"));
+    EXPECT_TRUE(is_allowed_package_path(L"assets/console/x.png"));
+    EXPECT_TRUE(is_allowed_package_path(L"assets/my.con"));
+}
+
 TEST_F(ExtractPackage, ACrcMismatchFailsTheExtraction) {
     test::expect_error([&] {
         extract(package_changing("KORLAUNCHER/shaders/ui.frag.spv", [](ZipEntry& e) { e.crc = 0x12345678; }));
@@ -275,6 +291,15 @@ TEST(PackagePath, TheRuleOnRelativeNames) {
         SCOPED_TRACE(&c - cases);
         EXPECT_EQ(is_allowed_package_path(c.name), c.allowed);
     }
+}
+
+// Archives and output folders below a Russian user name are the common case.
+TEST_F(ExtractPackage, NonAsciiFolderNames) {
+    const std::filesystem::path wideArchive = temp / L"Загрузки" / L"обновление.zip";
+    const std::filesystem::path wideOutput = temp / L"Пользователь" / L"распаковка";
+    test::write_file(wideArchive, test::build_zip(test::sample_package()));
+    extract_update_package(wideArchive, wideOutput);
+    EXPECT_EQ(files_below(wideOutput).size(), 11u);
 }
 
 }  // namespace
