@@ -39,7 +39,8 @@ constexpr char kPackageRefused[] = "Сервер не отдал файл мод
 constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
 constexpr char kExecutableHeld[] = "Не удалось заменить KORLAUNCHER.exe (Windows ";
 
-// A few megabytes that do not compress, so the checks and copies of a run take a visible while.
+// Megabytes that do not compress, so that checking and unpacking a package takes a good tenth of a
+// second even on a fast machine: long enough for a watching thread to see it on a busy one.
 std::string incompressible(size_t size, uint32_t seed) {
     std::string bytes(size, '\0');
     for (char& c : bytes) {
@@ -56,7 +57,7 @@ std::vector<test::ZipEntry> package_of(const std::string& release) {
         if (entry.name.back() != '/') entry.data += release;
     }
     entries.emplace_back("KORLAUNCHER/assets/images/background.png",
-                         incompressible(4 << 20, static_cast<uint32_t>(release.size())));
+                         incompressible(12 << 20, static_cast<uint32_t>(release.size())));
     return entries;
 }
 
@@ -89,18 +90,22 @@ std::vector<std::string> names_in(const fs::path& folder) {
     return names;
 }
 
-// Every value `state` takes, seen by a thread that does nothing but look.
+// Every value `state` takes, seen by a thread that does nothing but look. The first value is taken
+// before the constructor returns, so a run started afterwards cannot slip past it.
 class StateRecorder {
 public:
     explicit StateRecorder(const std::atomic<int32_t>& state)
         : thread_([this, &state] {
               int32_t last = state.load();
               seen_.push_back(last);
+              watching_.set_value();
               while (!stop_.load()) {
                   const int32_t now = state.load();
                   if (now != last) seen_.push_back(last = now);
               }
-          }) {}
+          }) {
+        watching_.get_future().wait();
+    }
     StateRecorder(const StateRecorder&) = delete;
     StateRecorder& operator=(const StateRecorder&) = delete;
     ~StateRecorder() { finish(); }
@@ -113,9 +118,13 @@ public:
 
 private:
     std::atomic<bool> stop_{false};
+    std::promise<void> watching_;
     std::vector<int32_t> seen_;
     std::thread thread_;
 };
+
+// A package answer that stops for a moment after its first 64 KiB.
+const nlohmann::json kHeldBack = {{"stall_after", 65536}, {"stall", 0.2}};
 
 class InstallWorker : public ::testing::Test {
 protected:
@@ -145,7 +154,10 @@ protected:
         return server.signed_manifest(zip, version, server.url("https", kPackagePath));
     }
 
-    void serve_manifest(const nlohmann::json& manifest) { server.script(kManifestPath, {{{"body", manifest.dump()}}}); }
+    // `delay` holds the answer back, keeping the worker in Preparing for that long.
+    void serve_manifest(const nlohmann::json& manifest, double delay = 0) {
+        server.script(kManifestPath, {{{"body", manifest.dump()}, {"delay", delay}}});
+    }
 
     // The install task: install_launcher on a thread of its own, as the window starts it.
     std::future<std::string> start() {
@@ -194,7 +206,7 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     // First run: nothing there yet, not even the parent folder. The download is held back a moment
     // so that the staging folder can be seen while it exists.
     const std::vector<test::ZipEntry> first = package_of("first");
-    const nlohmann::json firstManifest = publish(first, "0001.04.0002", {{"stall_after", 65536}, {"stall", 0.3}});
+    const nlohmann::json firstManifest = publish(first, "0001.04.0002", kHeldBack);
     std::future<std::string> run = start();
     ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
     const std::vector<std::string> firstStaging = staging_folders();
@@ -213,11 +225,13 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     EXPECT_EQ(requests[0]["path"], kManifestPath);
     EXPECT_EQ(requests[1]["path"], kPackagePath);
 
-    // Second run: an update over it, whose executable a running launcher holds until the worker is
-    // in the placement step, so every step is seen in order.
+    // Second run: an update over it. The manifest and the package are held back a moment, and a
+    // running launcher holds its executable until the worker is in the placement step, so that
+    // every step lasts long enough to be seen.
     server.reset();
     const std::vector<test::ZipEntry> second = package_of("second");
-    const nlohmann::json secondManifest = publish(second, "1.5.0");
+    const nlohmann::json secondManifest = publish_package(second, "1.5.0", kHeldBack);
+    serve_manifest(secondManifest, 0.2);
     done = 0;
     total = 0;
     state = Idle;
