@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -90,18 +91,25 @@ std::vector<std::string> names_in(const fs::path& folder) {
     return names;
 }
 
-// Every value `state` takes, seen by a thread that does nothing but look. The first value is taken
-// before the constructor returns, so a run started afterwards cannot slip past it.
+// Every change of `state` and `stepProgress`, seen by a thread that does nothing but look. The
+// first values are taken before the constructor returns, so a run started afterwards cannot slip
+// past them.
 class StateRecorder {
 public:
-    explicit StateRecorder(const std::atomic<int32_t>& state)
-        : thread_([this, &state] {
-              int32_t last = state.load();
+    struct Step {
+        int32_t state;
+        float progress;
+        bool operator==(const Step&) const = default;
+    };
+
+    StateRecorder(const std::atomic<int32_t>& state, const std::atomic<float>& progress)
+        : thread_([this, &state, &progress] {
+              Step last{state.load(), progress.load()};
               seen_.push_back(last);
               watching_.set_value();
               while (!stop_.load()) {
-                  const int32_t now = state.load();
-                  if (now != last) seen_.push_back(last = now);
+                  const Step now{state.load(), progress.load()};
+                  if (!(now == last)) seen_.push_back(last = now);
               }
           }) {
         watching_.get_future().wait();
@@ -110,16 +118,32 @@ public:
     StateRecorder& operator=(const StateRecorder&) = delete;
     ~StateRecorder() { finish(); }
 
-    std::vector<int32_t> finish() {
+    void finish() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        return seen_;
+    }
+
+    // The states in the order they came, each once.
+    std::vector<int32_t> states() const {
+        std::vector<int32_t> states;
+        for (const Step& step : seen_) {
+            if (states.empty() || states.back() != step.state) states.push_back(step.state);
+        }
+        return states;
+    }
+
+    bool saw(const Step& step) const { return std::find(seen_.begin(), seen_.end(), step) != seen_.end(); }
+
+    // The progress when `state` was first seen.
+    float progress_entering(int32_t state) const {
+        const auto first = std::find_if(seen_.begin(), seen_.end(), [&](const Step& s) { return s.state == state; });
+        return first == seen_.end() ? -1.0f : first->progress;
     }
 
 private:
     std::atomic<bool> stop_{false};
     std::promise<void> watching_;
-    std::vector<int32_t> seen_;
+    std::vector<Step> seen_;
     std::thread thread_;
 };
 
@@ -232,18 +256,25 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     const std::vector<test::ZipEntry> second = package_of("second");
     const nlohmann::json secondManifest = publish_package(second, "1.5.0", kHeldBack);
     serve_manifest(secondManifest, 0.2);
+    progress = 0.0f;
     done = 0;
     total = 0;
     state = Idle;
     auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
-    StateRecorder recorder(state);
+    StateRecorder recorder(state, progress);
     run = start();
     ASSERT_TRUE(wait_until([&] { return state.load() == Installing; }));
     const std::vector<std::string> secondStaging = staging_folders();
     launcher.reset();
     EXPECT_EQ(run.get(), "1.5.0");
 
-    EXPECT_EQ(recorder.finish(), (std::vector<int32_t>{Idle, Preparing, Downloading, Verifying, Installing, Shortcuts}));
+    recorder.finish();
+    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{Idle, Preparing, Downloading, Verifying, Installing, Shortcuts}));
+    // The download leaves its bar full; the placement's starts empty again, and stays so while the
+    // old files are saved, before its first write.
+    EXPECT_EQ(recorder.progress_entering(Verifying), 1.0f);
+    EXPECT_TRUE(recorder.saw({Installing, 0.0f}));
+    EXPECT_EQ(recorder.progress_entering(Shortcuts), 1.0f);
     EXPECT_EQ(total.load(), secondManifest["size"].get<uint64_t>());
     EXPECT_EQ(test::read_tree(installDir), tree_of(second));
     EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
