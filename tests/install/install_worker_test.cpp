@@ -32,6 +32,7 @@ constexpr char kPackagePath[] = "/files/launcher.zip";
 constexpr char kChooseFolder[] = "Выберите папку для лаунчера";
 constexpr char kLinkInPath[] = "Папка установки содержит ссылку. Выберите другую папку.";
 constexpr char kCancelled[] = "Установка отменена";
+constexpr char kDownloadCancelled[] = "Загрузка отменена";
 constexpr char kManifestUnavailable[] =
     "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
 constexpr char kNotSigned[] = "Обновление не подписано издателем";
@@ -374,6 +375,21 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
         EXPECT_FALSE(shortcuts_exist());
     }
+}
+
+TEST_F(InstallWorker, CancelDuringTheDownloadLeavesNothingBehind) {
+    publish(package_of("cancelled"), "1.0.0", kHeldBack);
+    std::future<std::string> run = start();
+    ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
+    cancel = true;
+    try {
+        ADD_FAILURE() << "installed " << run.get();
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), kDownloadCancelled);  // the download's own word; the window shows none
+    }
+    EXPECT_EQ(state.load(), Downloading);
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
+    EXPECT_FALSE(shortcuts_exist());
 }
 
 TEST_F(InstallWorker, UpdateFailingAfterReplacingFilesKeepsTheStagingFolderWithTheSavedFiles) {
