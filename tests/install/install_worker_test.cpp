@@ -291,15 +291,10 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
 // Refusals that must come before the worker reaches the network or makes any folder.
 class RefusedBeforeAnyRequest : public InstallWorker {
 protected:
-    void SetUp() override {
-        InstallWorker::SetUp();
-        publish(package_of("refused"), "1.0.0");
-    }
-
     void expect_refused(const std::string& message) {
         EXPECT_EQ(failure(), message);
         EXPECT_TRUE(server.records()["records"].empty());
-        // Nothing published: the window had already shown Preparing, and the worker wrote nothing.
+        // The worker publishes no state before its checks pass (the window shows Preparing itself).
         EXPECT_EQ(state.load(), Idle);
         EXPECT_EQ(total.load(), 0u);
     }
