@@ -19,7 +19,7 @@ target_link_options(trust_test_ca PRIVATE -municode)
 add_library(korvane_test_servers STATIC ${CMAKE_SOURCE_DIR}/tests/support/loopback_server.cpp)
 korvane_warnings(korvane_test_servers)
 target_include_directories(korvane_test_servers PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(korvane_test_servers PUBLIC korvane_json korvane_common PRIVATE ws2_32)
+target_link_libraries(korvane_test_servers PUBLIC korvane_json korvane_common PRIVATE korvane_test_support ws2_32)
 
 add_test(NAME test_servers_start
          COMMAND ${KORVANE_PYTHON3} ${KORVANE_TEST_SERVER_SCRIPT} start ${KORVANE_TEST_SERVERS_DIR}
@@ -28,6 +28,13 @@ add_test(NAME test_servers_trust COMMAND trust_test_ca Z:${KORVANE_TEST_SERVERS_
 add_test(NAME test_servers_stop
          COMMAND ${KORVANE_PYTHON3} ${KORVANE_TEST_SERVER_SCRIPT} stop ${KORVANE_TEST_SERVERS_DIR})
 set_tests_properties(test_servers_start PROPERTIES FIXTURES_SETUP test_servers)
+# The servers sign release manifests on request (POST /sign) with the native release tool and the
+# development key: CNG cannot sign under Wine 8, and a manifest naming a package on a listener
+# whose port is only known once the servers run cannot be signed earlier.
+set(KORVANE_HOST_BUILD ${CMAKE_BINARY_DIR}/host CACHE PATH "Native build folder of the release tool")
+set_property(TEST test_servers_start APPEND PROPERTY ENVIRONMENT
+             KORVANE_RELEASE_TOOL=${KORVANE_HOST_BUILD}/korvane-release
+             KORVANE_RELEASE_SIGNING_KEY=${KORVANE_RELEASE_SIGNING_KEY_IN_USE})
 set_tests_properties(test_servers_trust PROPERTIES FIXTURES_SETUP test_servers DEPENDS test_servers_start
                                                    FIXTURES_REQUIRED wine_server)
 set_tests_properties(test_servers_stop PROPERTIES FIXTURES_CLEANUP test_servers)

@@ -18,6 +18,12 @@ Control requests (JSON bodies):
     POST /reset                          forget scripts and records
     POST /script {"path", "responses"}   queue answers for a path; the last one repeats
     POST /file {"name", "size", "seed"}  make a deterministic file; answers {"sha256"}
+    POST /file {"name", "path"}          serve a copy of the file at that Linux path; answers {"sha256"}
+    POST /sign {"package", "version", "url"}
+                                         a release manifest for the package (a Linux path), signed by
+                                         the release tool with the development key; answers
+                                         {"manifest"}. Needs KORVANE_RELEASE_TOOL and
+                                         KORVANE_RELEASE_SIGNING_KEY in the servers' environment.
     /records (any method)                what the scripted listeners received, in order, with
                                          the connections each listener accepted
 
@@ -54,6 +60,7 @@ import socketserver
 import ssl
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -262,18 +269,39 @@ class ControlHandler(socketserver.StreamRequestHandler):
             with STATE.lock:
                 STATE.scripts.setdefault(command["path"], []).extend(command["responses"])
         elif target == "/file":
-            data = made_file(command["size"], command.get("seed", 0))
+            if "path" in command:
+                with open(command["path"], "rb") as source:
+                    data = source.read()
+            else:
+                data = made_file(command["size"], command.get("seed", 0))
             with STATE.lock:
                 STATE.files[command["name"]] = data
             answer = {"sha256": hashlib.sha256(data).hexdigest()}
         elif target == "/records":
             with STATE.lock:
                 answer = {"records": STATE.records, "connections": STATE.connections}
+        elif target == "/sign":
+            try:
+                answer = {"manifest": signed_manifest(command)}
+            except (KeyError, OSError, subprocess.CalledProcessError) as error:
+                answer = {"error": f"signing failed: {getattr(error, 'stderr', None) or error}"}
         elif target != "/ping":
             answer = {"error": f"unknown command {method} {target}"}
         payload = json.dumps(answer).encode("utf-8")
         self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
                          + str(len(payload)).encode() + b"\r\nConnection: close\r\n\r\n" + payload)
+
+
+def signed_manifest(command):
+    """What a publisher uploads: the release tool signs the package (CNG cannot sign under Wine 8)."""
+    tool, key = os.environ["KORVANE_RELEASE_TOOL"], os.environ["KORVANE_RELEASE_SIGNING_KEY"]
+    with tempfile.TemporaryDirectory() as scratch:
+        output = os.path.join(scratch, "launcher-release.json")
+        subprocess.run([tool, "sign", command["package"], "--version", command["version"], "--url",
+                        command["url"], "--key", key, "--output", output],
+                       check=True, capture_output=True, text=True)
+        with open(output) as manifest:
+            return json.load(manifest)
 
 
 def made_file(size, seed):

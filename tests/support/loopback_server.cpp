@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/unique_handle.h"
+#include "tests/support/unix_link.h"
 
 namespace test {
 
@@ -109,6 +110,15 @@ void LoopbackServer::script(const std::string& path, const std::vector<nlohmann:
 
 std::string LoopbackServer::make_file(const std::string& name, uint64_t size, int seed) {
     return control("/file", {{"name", name}, {"size", size}, {"seed", seed}})["sha256"].get<std::string>();
+}
+
+std::string LoopbackServer::serve_copy(const std::string& name, const std::filesystem::path& file) {
+    return control("/file", {{"name", name}, {"path", unix_path_of(file)}})["sha256"].get<std::string>();
+}
+
+nlohmann::json LoopbackServer::signed_manifest(const std::filesystem::path& package, const std::string& version,
+                                               const std::string& url) {
+    return control("/sign", {{"package", unix_path_of(package)}, {"version", version}, {"url", url}})["manifest"];
 }
 
 nlohmann::json LoopbackServer::records() { return control("/records", nullptr); }

@@ -26,6 +26,13 @@ public:
     void script(const std::string& path, const std::vector<nlohmann::json>& responses);
     // A deterministic file of `size` bytes that "file" answers serve; returns its SHA-256 (hex).
     std::string make_file(const std::string& name, uint64_t size, int seed);
+    // Serves a copy of an existing file (a path in the prefix) to "file" answers under `name`;
+    // returns its SHA-256 (hex).
+    std::string serve_copy(const std::string& name, const std::filesystem::path& file);
+    // The release manifest a publisher would upload for `package`: made and signed on the Linux
+    // side by the release tool with the development key that the test build trusts.
+    nlohmann::json signed_manifest(const std::filesystem::path& package, const std::string& version,
+                                   const std::string& url);
     // {"records": [{"listener", "method", "path", "headers": [[name, value]], "body"}], "connections": {...}}
     nlohmann::json records();
 

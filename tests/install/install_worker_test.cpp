@@ -1,0 +1,410 @@
+// The install worker end to end: a manifest signed by the release tool, a real ZIP package, both
+// served over HTTPS by the loopback servers (this executable's built-in release site is the
+// loopback "release" listener), real placement and real shortcuts in a temporary folder.
+#include "install/install_worker.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "install/install_state.h"
+#include "tests/install/package_fixture.h"
+#include "tests/release/sample_package.h"
+#include "tests/release/zip_builder.h"
+#include "tests/support/files.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/unix_link.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kManifestPath[] = "/downloads/launcher-release.json";
+constexpr char kPackagePath[] = "/files/launcher.zip";
+constexpr char kChooseFolder[] = "Выберите папку для лаунчера";
+constexpr char kLinkInPath[] = "Папка установки содержит ссылку. Выберите другую папку.";
+constexpr char kCancelled[] = "Установка отменена";
+constexpr char kDownloadCancelled[] = "Загрузка отменена";
+constexpr char kManifestUnavailable[] =
+    "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
+constexpr char kNotSigned[] = "Обновление не подписано издателем";
+constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
+constexpr char kPackageRefused[] = "Сервер не отдал файл мода";
+constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
+constexpr char kExecutableHeld[] = "Не удалось заменить KORLAUNCHER.exe (Windows ";
+
+// Megabytes that do not compress, so that checking and unpacking a package takes a good tenth of a
+// second even on a fast machine: long enough for a watching thread to see it on a busy one.
+std::string incompressible(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+// The sample package with every file's bytes marked by the release, plus a large asset.
+std::vector<test::ZipEntry> package_of(const std::string& release) {
+    std::vector<test::ZipEntry> entries = test::sample_package();
+    for (test::ZipEntry& entry : entries) {
+        if (entry.name.back() != '/') entry.data += release;
+    }
+    entries.emplace_back("KORLAUNCHER/assets/images/background.png",
+                         incompressible(12 << 20, static_cast<uint32_t>(release.size())));
+    return entries;
+}
+
+// What the install folder holds once the package is in place.
+test::Tree tree_of(const std::vector<test::ZipEntry>& entries) {
+    test::Tree tree;
+    for (const test::ZipEntry& entry : entries) {
+        const std::string relative = entry.name.substr(std::string("KORLAUNCHER/").size());
+        if (!relative.empty() && relative.back() != '/') tree[relative] = entry.data;
+    }
+    return test::with_folders(std::move(tree));
+}
+
+bool wait_until(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+    std::vector<std::string> names;
+    if (fs::exists(folder)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
+// Every change of `state` and `stepProgress`, seen by a thread that does nothing but look. The
+// first values are taken before the constructor returns, so a run started afterwards cannot slip
+// past them.
+class StateRecorder {
+public:
+    struct Step {
+        int32_t state;
+        float progress;
+        bool operator==(const Step&) const = default;
+    };
+
+    StateRecorder(const std::atomic<int32_t>& state, const std::atomic<float>& progress)
+        : thread_([this, &state, &progress] {
+              Step last{state.load(), progress.load()};
+              seen_.push_back(last);
+              watching_.set_value();
+              while (!stop_.load()) {
+                  const Step now{state.load(), progress.load()};
+                  if (!(now == last)) seen_.push_back(last = now);
+              }
+          }) {
+        watching_.get_future().wait();
+    }
+    StateRecorder(const StateRecorder&) = delete;
+    StateRecorder& operator=(const StateRecorder&) = delete;
+    ~StateRecorder() { finish(); }
+
+    void finish() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // The states in the order they came, each once.
+    std::vector<int32_t> states() const {
+        std::vector<int32_t> states;
+        for (const Step& step : seen_) {
+            if (states.empty() || states.back() != step.state) states.push_back(step.state);
+        }
+        return states;
+    }
+
+    bool saw(const Step& step) const { return std::find(seen_.begin(), seen_.end(), step) != seen_.end(); }
+
+    // The progress when `state` was first seen.
+    float progress_entering(int32_t state) const {
+        const auto first = std::find_if(seen_.begin(), seen_.end(), [&](const Step& s) { return s.state == state; });
+        return first == seen_.end() ? -1.0f : first->progress;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::promise<void> watching_;
+    std::vector<Step> seen_;
+    std::thread thread_;
+};
+
+// A package answer that stops for a moment after its first 64 KiB.
+const nlohmann::json kHeldBack = {{"stall_after", 65536}, {"stall", 0.2}};
+
+class InstallWorker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.reset();
+        fs::create_directories(desktopDir);
+        fs::create_directories(programsDir);
+    }
+
+    // Publishes a package the way the release site does: the ZIP on the scripted listener and its
+    // manifest, signed by the release tool. Returns the manifest.
+    nlohmann::json publish(const std::vector<test::ZipEntry>& entries, const std::string& version,
+                           nlohmann::json packageAnswer = nlohmann::json::object()) {
+        nlohmann::json manifest = publish_package(entries, version, std::move(packageAnswer));
+        serve_manifest(manifest);
+        return manifest;
+    }
+
+    // The package alone, with the manifest that would describe it.
+    nlohmann::json publish_package(const std::vector<test::ZipEntry>& entries, const std::string& version,
+                                   nlohmann::json packageAnswer = nlohmann::json::object()) {
+        const fs::path zip = temp / "published" / (version + ".zip");
+        test::write_file(zip, test::build_zip(entries));
+        server.serve_copy(version, zip);
+        packageAnswer["file"] = version;
+        server.script(kPackagePath, {packageAnswer});
+        return server.signed_manifest(zip, version, server.url("https", kPackagePath));
+    }
+
+    // `delay` holds the answer back, keeping the worker in Preparing for that long.
+    void serve_manifest(const nlohmann::json& manifest, double delay = 0) {
+        server.script(kManifestPath, {{{"body", manifest.dump()}, {"delay", delay}}});
+    }
+
+    // The install task: install_launcher on a thread of its own, as the window starts it.
+    std::future<std::string> start() {
+        return std::async(std::launch::async, [this] {
+            return install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
+        });
+    }
+
+    // The error text of a run that must fail.
+    std::string failure() {
+        try {
+            const std::string version = start().get();
+            ADD_FAILURE() << "installed " << version;
+            return "";
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+    }
+
+    std::vector<std::string> staging_folders() {
+        std::vector<std::string> staging;
+        for (const std::string& name : names_in(installDir.parent_path())) {
+            if (name.rfind(".korvane-install-", 0) == 0) staging.push_back(name);
+        }
+        return staging;
+    }
+
+    bool shortcuts_exist() const {
+        return fs::is_regular_file(desktopDir / "Korvane Launcher.lnk") &&
+               fs::is_regular_file(programsDir / "Korvane Launcher.lnk");
+    }
+
+    test::LoopbackServer& server = test::LoopbackServer::get();
+    test::TempFolder temp;
+    fs::path installDir = temp / "Apps" / "Korvane Launcher";
+    fs::path desktopDir = temp / "Desktop";
+    fs::path programsDir = temp / "Start Menu" / "Programs";
+    std::atomic<float> progress{0.0f};
+    std::atomic<bool> cancel{false};
+    std::atomic<uint64_t> done{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<int32_t> state{Idle};
+};
+
+TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolderEachRun) {
+    // First run: nothing there yet, not even the parent folder. The download is held back a moment
+    // so that the staging folder can be seen while it exists.
+    const std::vector<test::ZipEntry> first = package_of("first");
+    const nlohmann::json firstManifest = publish(first, "0001.04.0002", kHeldBack);
+    std::future<std::string> run = start();
+    ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
+    const std::vector<std::string> firstStaging = staging_folders();
+    EXPECT_EQ(run.get(), "0001.04.0002");  // the stored text, not a number made from it
+
+    EXPECT_EQ(total.load(), firstManifest["size"].get<uint64_t>());
+    EXPECT_EQ(done.load(), total.load());
+    EXPECT_EQ(state.load(), Shortcuts);
+    EXPECT_EQ(test::read_tree(installDir), tree_of(first));
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+    EXPECT_TRUE(shortcuts_exist());
+    const nlohmann::json requests = server.records()["records"];
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0]["listener"], "release");
+    EXPECT_EQ(requests[0]["method"], "GET");
+    EXPECT_EQ(requests[0]["path"], kManifestPath);
+    EXPECT_EQ(requests[1]["path"], kPackagePath);
+
+    // Second run: an update over it. The manifest and the package are held back a moment, and a
+    // running launcher holds its executable until the worker is in the placement step, so that
+    // every step lasts long enough to be seen.
+    server.reset();
+    const std::vector<test::ZipEntry> second = package_of("second");
+    const nlohmann::json secondManifest = publish_package(second, "1.5.0", kHeldBack);
+    serve_manifest(secondManifest, 0.2);
+    progress = 0.0f;
+    done = 0;
+    total = 0;
+    state = Idle;
+    auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
+    StateRecorder recorder(state, progress);
+    run = start();
+    ASSERT_TRUE(wait_until([&] { return state.load() == Installing; }));
+    const std::vector<std::string> secondStaging = staging_folders();
+    launcher.reset();
+    EXPECT_EQ(run.get(), "1.5.0");
+
+    recorder.finish();
+    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{Idle, Preparing, Downloading, Verifying, Installing, Shortcuts}));
+    // The download leaves its bar full; the placement's starts empty again, and stays so while the
+    // old files are saved, before its first write.
+    EXPECT_EQ(recorder.progress_entering(Verifying), 1.0f);
+    EXPECT_TRUE(recorder.saw({Installing, 0.0f}));
+    EXPECT_EQ(recorder.progress_entering(Shortcuts), 1.0f);
+    EXPECT_EQ(total.load(), secondManifest["size"].get<uint64_t>());
+    EXPECT_EQ(test::read_tree(installDir), tree_of(second));
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+    EXPECT_TRUE(shortcuts_exist());
+
+    ASSERT_EQ(firstStaging.size(), 1u);
+    ASSERT_EQ(secondStaging.size(), 1u);
+    EXPECT_EQ(firstStaging[0].size(), std::string(".korvane-install-").size() + 24);
+    EXPECT_EQ(firstStaging[0].find_first_not_of("0123456789abcdef", 17), std::string::npos);
+    EXPECT_NE(firstStaging[0], secondStaging[0]);
+}
+
+// Refusals that must come before the worker reaches the network or makes any folder.
+class RefusedBeforeAnyRequest : public InstallWorker {
+protected:
+    void expect_refused(const std::string& message) {
+        EXPECT_EQ(failure(), message);
+        EXPECT_TRUE(server.records()["records"].empty());
+        // The worker publishes no state before its checks pass (the window shows Preparing itself).
+        EXPECT_EQ(state.load(), Idle);
+        EXPECT_EQ(total.load(), 0u);
+    }
+};
+
+TEST_F(RefusedBeforeAnyRequest, FolderThatIsARootOrEndsInASeparator) {
+    for (const fs::path& folder : {fs::path(L"C:\\"), temp / L"Games\\"}) {
+        SCOPED_TRACE(folder.string());
+        installDir = folder;
+        expect_refused(kChooseFolder);
+    }
+    EXPECT_FALSE(fs::exists(temp / "Games"));
+}
+
+TEST_F(RefusedBeforeAnyRequest, LinkOnTheWayToTheFolder) {
+    fs::create_directories(temp / "elsewhere");
+    const test::UnixLink link(temp / "link", temp / "elsewhere");
+    installDir = link.path() / "Apps" / "Korvane Launcher";
+    expect_refused(kLinkInPath);
+    EXPECT_TRUE(fs::is_empty(temp / "elsewhere"));
+}
+
+TEST_F(RefusedBeforeAnyRequest, CancelAlreadyRequested) {
+    cancel = true;
+    expect_refused(kCancelled);
+    EXPECT_FALSE(fs::exists(installDir.parent_path()));
+}
+
+// Failures after the folder checks: whatever the worker made beside the install folder is gone.
+TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
+    const fs::path fileForDesktop = temp / "Desktop.txt";
+    std::vector<test::ZipEntry> badCrc = package_of("bad crc");
+    badCrc.back().crc = 0x12345678;  // the release tool checks names and sizes, not contents
+
+    struct Case {
+        const char* name;
+        std::function<void()> publishRelease;
+        std::string message;
+        size_t requests;
+    };
+    const std::vector<Case> cases = {
+        {"manifest answered 404", [&] { server.script(kManifestPath, {{{"status", 404}}}); }, kManifestUnavailable, 1},
+        {"manifest body not JSON", [&] { server.script(kManifestPath, {{{"body", "<html>"}}}); }, kNotSigned, 1},
+        {"signature altered",
+         [&] {
+             nlohmann::json manifest = publish_package(package_of("altered"), "1.0.0");
+             std::string signature = manifest["signature"];
+             signature[10] = signature[10] == '0' ? '1' : '0';
+             manifest["signature"] = signature;
+             serve_manifest(manifest);
+         },
+         kSignatureInvalid, 1},
+        {"package answered 404",
+         [&] { publish(package_of("missing"), "1.0.0", {{"status", 404}}); },
+         kPackageRefused, 2},
+        {"package entry fails its CRC", [&] { publish(badCrc, "1.0.0"); }, kExtractFailed, 2},
+        // The placement fails before it has saved anything: nothing worth keeping.
+        {"Desktop is a file",
+         [&] {
+             publish(package_of("no desktop"), "1.0.0");
+             desktopDir = fileForDesktop;
+             test::write_file(desktopDir, "not a folder");
+         },
+         "filesystem error: create_directories: Not a directory [" + fileForDesktop.string() + "]", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.reset();
+        c.publishRelease();
+        state = Preparing;
+        EXPECT_EQ(failure(), c.message);
+        EXPECT_EQ(server.records()["records"].size(), c.requests);
+        EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
+        EXPECT_FALSE(shortcuts_exist());
+    }
+}
+
+TEST_F(InstallWorker, CancelDuringTheDownloadLeavesNothingBehind) {
+    publish(package_of("cancelled"), "1.0.0", kHeldBack);
+    std::future<std::string> run = start();
+    ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
+    cancel = true;
+    try {
+        ADD_FAILURE() << "installed " << run.get();
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), kDownloadCancelled);  // the download's own word; the window shows none
+    }
+    EXPECT_EQ(state.load(), Downloading);
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
+    EXPECT_FALSE(shortcuts_exist());
+}
+
+TEST_F(InstallWorker, UpdateFailingAfterReplacingFilesKeepsTheStagingFolderWithTheSavedFiles) {
+    const test::Tree installed = tree_of(package_of("installed"));
+    test::write_tree(installDir, installed);
+    publish(package_of("update"), "1.5.0");
+    // A launcher that keeps running: its executable, replaced after every other file, can be read
+    // and saved but never replaced, so the placement gives up and puts the saved files back.
+    const auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
+    const std::string error = failure();
+    EXPECT_EQ(error.rfind(kExecutableHeld, 0), 0u) << error;
+
+    EXPECT_EQ(test::read_tree(installDir), installed);
+    EXPECT_FALSE(shortcuts_exist());
+    const std::vector<std::string> staging = staging_folders();
+    ASSERT_EQ(staging.size(), 1u);
+    const fs::path kept = installDir.parent_path() / staging[0];
+    EXPECT_EQ(test::read_tree(kept / "previous"), installed);
+    EXPECT_TRUE(fs::is_regular_file(kept / "launcher.zip"));
+    EXPECT_EQ(test::read_tree(kept / "payload"), tree_of(package_of("update")));
+}
+
+}  // namespace
