@@ -129,29 +129,15 @@ http {{
         subprocess.run(["wineserver", "-p60"], env=self.env, check=True)
         self.wine([os.path.join(self.build, "tests", "trust_test_ca.exe"), windows_path(f"{self.site}/ca.der")])
         # Each run shows a fresh installation.
-        for user in self.users():
-            shutil.rmtree(self.install_folder(user), ignore_errors=True)
-            for link in self.shortcuts(user):
+        for user in installer_window.prefix_users(self.prefix):
+            shutil.rmtree(installer_window.install_folder(user), ignore_errors=True)
+            for link in installer_window.shortcut_paths(user):
                 if os.path.lexists(link):
                     os.remove(link)
 
     def wine(self, command):
         subprocess.run(["wine", *command], env=self.env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def users(self):
-        folder = os.path.join(self.prefix, "drive_c", "users")
-        return [os.path.join(folder, name) for name in os.listdir(folder) if name != "Public"]
-
-    @staticmethod
-    def install_folder(user):
-        return os.path.join(user, "AppData", "Local", "Programs", "Korvane Launcher")
-
-    @staticmethod
-    def shortcuts(user):
-        return [os.path.join(user, "Desktop", "Korvane Launcher.lnk"),
-                os.path.join(user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
-                             "Korvane Launcher.lnk")]
 
     # --- processes ----------------------------------------------------------------------------------
 
@@ -221,7 +207,7 @@ http {{
                 time.sleep(0.05)
                 continue
             region = frame.region(installer_window.HEADING)
-            if now != shown or (now == "progress" and changed(heading, region)):
+            if now != shown or (now == "progress" and installer_window.regions_differ(heading, region)):
                 time.sleep(0.35)  # the heading's fade settles
                 now, frame = window.screen()
                 if now is None:
@@ -250,24 +236,17 @@ http {{
         print("demo: screens passed: " + ", ".join(os.path.basename(path) for path in saved))
 
     def report(self):
-        for user in self.users():
-            folder = self.install_folder(user)
+        for user in installer_window.prefix_users(self.prefix):
+            folder = installer_window.install_folder(user)
             if os.path.isfile(os.path.join(folder, "KORLAUNCHER.exe")):
                 print(f"demo: the launcher is installed in C:\\users\\{os.path.basename(user)}\\AppData\\Local\\"
                       f"Programs\\Korvane Launcher (on this machine: {folder})")
-                for link in self.shortcuts(user):
+                for link in installer_window.shortcut_paths(user):
                     if os.path.isfile(link):
                         print(f"demo: shortcut {link}")
                 return True
         print("demo: the launcher was not installed", file=sys.stderr)
         return False
-
-
-def changed(before, after):
-    if before is None or len(before) != len(after):
-        return True
-    differing = sum(1 for a, b in zip(before[::3], after[::3]) if abs(a - b) > 40)
-    return differing > len(after) // 300
 
 
 def display_works():

@@ -1,6 +1,7 @@
 """The installer's window seen from the X server (DISPLAY): found with xdotool, captured with
 ImageMagick's import, clicked at canvas coordinates (the 880 x 570 logical canvas times the window's
 scale), and its screen told from pixels that only that screen has."""
+import os
 import subprocess
 import time
 
@@ -22,6 +23,13 @@ def xdotool(*arguments):
 
 def near(colour, expected, tolerance=24):
     return all(abs(a - b) <= tolerance for a, b in zip(colour, expected))
+
+
+def regions_differ(before, after):
+    """Two captures of one region differ by more than noise (a changed text, not a fade step)."""
+    if before is None or len(before) != len(after):
+        return True
+    return sum(1 for a, b in zip(before[::3], after[::3]) if abs(a - b) > 40) > len(after) // 300
 
 
 class Frame:
@@ -125,3 +133,27 @@ class InstallerWindow:
         # Keys go to the window under the pointer's focus: a click on the artwork gives it focus.
         xdotool("mousemove", *self.point(150, 520), "click", "1")
         xdotool("key", name)
+
+
+# Where the installer puts the launcher in a Wine prefix: the default install folder and the two
+# shortcuts of each user of the prefix.
+def prefix_users(prefix):
+    folder = os.path.join(prefix, "drive_c", "users")
+    return [os.path.join(folder, name) for name in sorted(os.listdir(folder)) if name != "Public"]
+
+
+def install_folder(user):
+    return os.path.join(user, "AppData", "Local", "Programs", "Korvane Launcher")
+
+
+def shortcut_paths(user):
+    return [os.path.join(user, "Desktop", "Korvane Launcher.lnk"),
+            os.path.join(user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                         "Korvane Launcher.lnk")]
+
+
+def staging_folders(user):
+    parent = os.path.dirname(install_folder(user))
+    if not os.path.isdir(parent):
+        return []
+    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(".korvane-install-")]

@@ -31,7 +31,8 @@ def spirv(stage):
 
 def package_files(launcher_exe, version):
     with open(launcher_exe, "rb") as handle:
-        executable = handle.read()
+        # Data after the image is ignored by the loader: each release's executable differs.
+        executable = handle.read() + b"\0KORVANE-RELEASE " + version.encode()
     return {
         "KORLAUNCHER/KORLAUNCHER.exe": executable,
         "KORLAUNCHER/launcher.json": json.dumps({"name": "Korvane Launcher", "version": version}).encode(),
