@@ -96,12 +96,7 @@ class Bench:
                 os.path.join(self.work, f"launcher-{version}.json"))
 
     def clean(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-        for path in ui.shortcut_paths(self.user) + ui.staging_folders(self.user):
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            elif os.path.lexists(path):
-                os.remove(path)
+        ui.remove_installation(self.user)
 
     def start_installer(self):
         started = time.monotonic()

@@ -14,7 +14,6 @@ Everything it starts (nginx, Xvfb, the Wine processes of the demo prefix) is sto
 """
 import ctypes
 import os
-import shutil
 import signal
 import socket
 import subprocess
@@ -130,10 +129,7 @@ http {{
         self.wine([os.path.join(self.build, "tests", "trust_test_ca.exe"), windows_path(f"{self.site}/ca.der")])
         # Each run shows a fresh installation.
         for user in installer_window.prefix_users(self.prefix):
-            shutil.rmtree(installer_window.install_folder(user), ignore_errors=True)
-            for link in installer_window.shortcut_paths(user):
-                if os.path.lexists(link):
-                    os.remove(link)
+            installer_window.remove_installation(user)
 
     def wine(self, command):
         subprocess.run(["wine", *command], env=self.env, check=True, stdin=subprocess.DEVNULL,
@@ -176,8 +172,11 @@ http {{
     def run_interactive(self):
         print("demo: the installer window is open; install, then start the launcher or close the window")
         subprocess.run(["wine", self.installer], env=self.env, stdin=subprocess.DEVNULL)
-        print("demo: waiting for the demo launcher (and every other program of the demo prefix) to close")
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        launcher = installer_window.InstallerWindow.find(10, title=LAUNCHER_TITLE, canvas=False)
+        if launcher is not None:
+            print("demo: the demo launcher runs; close its window to end the demo")
+            while installer_window.xdotool("search", "--onlyvisible", "--name", LAUNCHER_TITLE).split():
+                time.sleep(0.5)
 
     def run_driven(self):
         os.makedirs(self.screens, exist_ok=True)

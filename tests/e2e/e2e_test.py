@@ -120,12 +120,7 @@ class Run:
     # --- the installation on disk ---------------------------------------------------------------------
 
     def clean_installation(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-        for path in ui.shortcut_paths(self.user) + ui.staging_folders(self.user):
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            elif os.path.lexists(path):
-                os.remove(path)
+        ui.remove_installation(self.user)
 
     def installed_version(self):
         try:

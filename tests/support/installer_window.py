@@ -2,6 +2,7 @@
 ImageMagick's import, clicked at canvas coordinates (the 880 x 570 logical canvas times the window's
 scale), and its screen told from pixels that only that screen has."""
 import os
+import shutil
 import subprocess
 import time
 
@@ -157,3 +158,13 @@ def staging_folders(user):
     if not os.path.isdir(parent):
         return []
     return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(".korvane-install-")]
+
+
+def remove_installation(user):
+    """The install folder, both shortcuts and any staging folder: a fresh start for the next install."""
+    shutil.rmtree(install_folder(user), ignore_errors=True)
+    for path in shortcut_paths(user) + staging_folders(user):
+        if os.path.isdir(path):
+            shutil.rmtree(path)
+        elif os.path.lexists(path):
+            os.remove(path)
