@@ -6,9 +6,10 @@
 // With KORVANE_E2E_CONTROL set to a folder (the tests set it for the installer, whose environment
 // the launcher inherits) it opens no window and instead:
 //   - appends its working folder and command line to "launched.txt" in that folder;
-//   - when "hold" exists there, keeps its own executable open without write or delete sharing (as a
-//     running program's image is on Windows; Wine would otherwise let the file be replaced), writes
-//     "holding", and waits for "release" (at most two minutes) before it closes the file and exits.
+//   - when "hold" exists there, keeps running with its own executable open without write or delete
+//     sharing (a running image is not replaceable under Wine either; the explicit handle keeps the
+//     lock independent of how a platform treats mapped images), writes "holding", and waits for
+//     "release" (at most two minutes) before it closes the file and exits.
 #include <windows.h>
 
 #include <chrono>
