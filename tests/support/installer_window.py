@@ -131,8 +131,9 @@ class InstallerWindow:
         xdotool("mousemove", *self.point(150, 520))
 
     def key(self, name):
-        # Keys go to the window under the pointer's focus: a click on the artwork gives it focus.
-        xdotool("mousemove", *self.point(150, 520), "click", "1")
+        # Without a window manager keys go to the window that was clicked last. The window's centre
+        # is no button on any screen (and the middle of any other window).
+        xdotool("mousemove", str(self.x + self.width // 2), str(self.y + self.height // 2), "click", "1")
         xdotool("key", name)
 
 
