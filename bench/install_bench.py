@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""The installer measured end to end (run by bench/run_install_bench.sh, under its own Xvfb):
+
+- whole installation of a 16 MiB package (16,777,216 bytes, the largest the installer accepts) from
+  nginx over loopback HTTPS, fresh and as an update, from the click on "Установить лаунчер" to the
+  result screen; and in the same run curl + unzip + cp doing the same work natively;
+- extraction throughput of extract_update_package (extract_bench.exe) against unzip, same archive;
+- time from process start to the first painted frame (the start screen complete);
+- CPU used by the installer process (and the prefix's wineserver) while the start screen idles 10 s;
+- peak working set of the installer process over an install (VmHWM of the Wine process: the
+  program and Wine's own DLLs);
+- the size of Korvane-Setup.exe.
+
+    install_bench.py BUILD_DIR RUNS
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import installer_window as ui  # noqa: E402
+import launcher_package  # noqa: E402
+from e2e_test import Servers, windows_path  # noqa: E402
+
+SIZE = 16 * 1024 * 1024
+VERSIONS = ("1.0.0", "2.0.0")
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cache_value(build, name):
+    with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as cache:
+        for line in cache:
+            if line.startswith(name + ":"):
+                return line.split("=", 1)[1].strip()
+    raise SystemExit(f"{name} is not in {build}/CMakeCache.txt")
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
+
+
+def peak_resident(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024  # MiB
+    return 0.0
+
+
+def wineserver_pid(prefix):
+    for pid in subprocess.run(["pgrep", "^wineserver"], capture_output=True, text=True).stdout.split():
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if f"WINEPREFIX={prefix}".encode() in environ.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            pass
+    return None
+
+
+def summary(values, unit, digits=2):
+    return (f"median {statistics.median(values):.{digits}f} {unit} "
+            f"(min {min(values):.{digits}f}, max {max(values):.{digits}f}, {len(values)} runs)")
+
+
+class Bench:
+    def __init__(self, build, runs):
+        self.build, self.runs = build, runs
+        self.prefix = os.path.join(build, "wineprefix")
+        self.wine_run = os.path.join(build, "wine-run.sh")
+        self.installer = os.path.join(build, "app", "Korvane-Setup-loopback.exe")
+        self.servers = Servers(os.path.join(build, "bench-servers"))
+        self.user = ui.prefix_users(self.prefix)[0]
+        self.folder = ui.install_folder(self.user)
+        self.work = tempfile.mkdtemp(prefix="korvane-bench-")
+        self.key = cache_value(build, "KORVANE_RELEASE_SIGNING_KEY_IN_USE")
+        www = os.path.join(self.servers.ports["www"], "bench")
+        os.makedirs(www, exist_ok=True)
+        self.manifests, self.packages, self.urls = {}, {}, {}
+        for version in VERSIONS:
+            package = launcher_package.make_package(os.path.join(www, f"launcher-{version}.zip"),
+                                                    os.path.join(build, "tests", "e2e", "KORLAUNCHER.exe"),
+                                                    version, size=SIZE)
+            self.urls[version] = self.servers.url("nginx", f"/bench/launcher-{version}.zip")
+            self.packages[version] = package
+            self.manifests[version] = launcher_package.sign_package(
+                os.path.join(build, "host", "korvane-release"), self.key, package, version, self.urls[version],
+                os.path.join(self.work, f"launcher-{version}.json"))
+
+    def clean(self):
+        ui.remove_installation(self.user)
+
+    def start_installer(self):
+        started = time.monotonic()
+        process = subprocess.Popen([self.wine_run, self.installer], stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        alive = lambda: process.poll() is None  # noqa: E731
+        window = ui.InstallerWindow.find(90, alive=alive)
+        frame = window.wait_for({"idle"}, 90, alive) if window else None
+        if frame is None:
+            process.kill()
+            raise SystemExit("the installer's start screen did not appear")
+        return process, window, time.monotonic() - started
+
+    def close(self, process, window):
+        window.click(*ui.CLOSE_BUTTON)
+        try:
+            process.wait(30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+    def install(self, version, fresh):
+        """Seconds from the click to the result screen, and the process's peak resident MiB."""
+        if fresh:
+            self.clean()
+        self.servers.serve_manifest([{"body": self.manifests[version]}])
+        process, window, _ = self.start_installer()
+        try:
+            idle = peak_resident(process.pid)
+            window.click(*ui.INSTALL_BUTTON)
+            clicked = time.monotonic()
+            frame = window.wait_for({"done", "failed"}, 300, lambda: process.poll() is None)
+            elapsed = time.monotonic() - clicked
+            if frame is None or frame.screen() != "done":
+                raise SystemExit(f"the installation of {version} did not succeed")
+            peak = peak_resident(process.pid)
+        finally:
+            self.close(process, window)
+        return elapsed, peak, peak - idle
+
+    def native_install(self, version, target, fresh):
+        """curl (manifest and package from the same servers) + unzip + cp, as the installer's work."""
+        if fresh:
+            shutil.rmtree(target, ignore_errors=True)
+        started = time.monotonic()
+        scratch = tempfile.mkdtemp(dir=self.work)
+        ca = os.path.join(self.build, "bench-servers", "ca.pem")
+        subprocess.run(["curl", "-sf", "--cacert", ca, "-o", os.path.join(scratch, "manifest.json"),
+                        self.servers.url("release", "/downloads/launcher-release.json")], check=True)
+        subprocess.run(["curl", "-sf", "--cacert", ca, "-o", os.path.join(scratch, "launcher.zip"),
+                        self.urls[version]], check=True)
+        subprocess.run(["unzip", "-q", os.path.join(scratch, "launcher.zip"), "-d", os.path.join(scratch, "payload")],
+                       check=True)
+        os.makedirs(target, exist_ok=True)
+        subprocess.run(["cp", "-r", os.path.join(scratch, "payload", "KORLAUNCHER", "."), target], check=True)
+        elapsed = time.monotonic() - started
+        shutil.rmtree(scratch)
+        return elapsed
+
+    def whole_installation(self):
+        ours = {"fresh": [], "update": []}
+        native = {"fresh": [], "update": []}
+        peaks, growths = [], []
+        target = os.path.join(self.work, "native-install")
+        for run in range(self.runs):
+            for kind, version in (("fresh", VERSIONS[0]), ("update", VERSIONS[1])):
+                elapsed, peak, growth = self.install(version, kind == "fresh")
+                ours[kind].append(elapsed)
+                peaks.append(peak)
+                growths.append(growth)
+                self.servers.serve_manifest([{"body": self.manifests[version]}])
+                native[kind].append(self.native_install(version, target, kind == "fresh"))
+                print(f"run {run + 1} {kind}: installer {elapsed:.2f} s (peak {peak:.1f} MiB), "
+                      f"curl+unzip+cp {native[kind][-1]:.2f} s", flush=True)
+        for kind in ("fresh", "update"):
+            print(f"whole installation, {kind}: installer {summary(ours[kind], 's')}; "
+                  f"curl+unzip+cp {summary(native[kind], 's')}; ratio "
+                  f"{statistics.median(ours[kind]) / statistics.median(native[kind]):.1f}")
+        print(f"peak working set of the installer process during an install: {summary(peaks, 'MiB', 1)}; "
+              f"above its peak at the start screen: {summary(growths, 'MiB', 1)}")
+        self.clean()
+
+    def extraction(self):
+        package = self.packages[VERSIONS[0]]
+        # Inside the prefix's C: drive, like an install folder (the extraction refuses a path through
+        # a link, and Wine reports some folders of its Z: drive as links).
+        scratch = os.path.join(self.prefix, "drive_c", "korvane-bench")
+        os.makedirs(scratch, exist_ok=True)
+        try:
+            output = subprocess.run([self.wine_run, os.path.join(self.build, "bench", "extract_bench.exe"),
+                                     windows_path(package), "C:\\korvane-bench", str(self.runs)],
+                                    capture_output=True, text=True, check=True).stdout.replace("\r", "")
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        last = output.strip().splitlines()[-1]
+        print("extract_update_package under Wine: " + last)
+        extracted = int(last.split(" of ")[1].split()[0])
+        times = []
+        for _ in range(self.runs):
+            target = tempfile.mkdtemp(dir=self.work)
+            started = time.monotonic()
+            subprocess.run(["unzip", "-q", package, "-d", target], check=True)
+            times.append(time.monotonic() - started)
+            shutil.rmtree(target)
+        median = statistics.median(times)
+        print(f"unzip: median {median:.3f} s, {extracted / median / 1048576:.1f} MiB/s of the same extracted bytes")
+
+    def start_and_idle(self):
+        firsts = []
+        for _ in range(self.runs):
+            process, window, first = self.start_installer()
+            firsts.append(first)
+            self.close(process, window)
+        print(f"process start to the first complete start screen: {summary(firsts, 's')}")
+        process, window, _ = self.start_installer()
+        try:
+            time.sleep(1)  # the intro animation ends
+            server = wineserver_pid(self.prefix)
+            before = cpu_seconds(process.pid), cpu_seconds(server) if server else 0.0
+            time.sleep(10)
+            after = cpu_seconds(process.pid), cpu_seconds(server) if server else 0.0
+            print(f"idle start screen over 10 s: installer process {100 * (after[0] - before[0]) / 10:.1f} % of one "
+                  f"core, wineserver {100 * (after[1] - before[1]) / 10:.1f} %")
+        finally:
+            self.close(process, window)
+
+    def sizes(self):
+        for name in ("Korvane-Setup.exe", "Korvane-Setup-loopback.exe"):
+            path = os.path.join(self.build, "app", name)
+            if os.path.exists(path):
+                print(f"{name}: {os.path.getsize(path)} bytes ({os.path.getsize(path) / 1048576:.2f} MiB)")
+
+
+def main():
+    build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+    bench = Bench(build, runs)
+    try:
+        bench.sizes()
+        bench.extraction()
+        bench.start_and_idle()
+        bench.whole_installation()
+    finally:
+        bench.clean()
+        shutil.rmtree(bench.work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
