@@ -24,17 +24,6 @@ void check_crypto_status(NTSTATUS status) {
     }
 }
 
-std::string hex_from_bytes(const unsigned char* bytes, size_t length) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        hex.push_back(digits[bytes[i] >> 4]);
-        hex.push_back(digits[bytes[i] & 0x0f]);
-    }
-    return hex;
-}
-
 Sha256::Sha256() {
     check_crypto_status(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0));
     check_crypto_status(BCryptCreateHash(provider_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));

@@ -8,12 +8,10 @@
 #include <string>
 
 #include "release/bcrypt_handles.h"
+#include "release/hex.h"
 
 // Raises "Ошибка криптографии Windows" when a CNG call reports failure (a negative status).
 void check_crypto_status(NTSTATUS status);
-
-// Lowercase hex of a byte string, high nibble first.
-std::string hex_from_bytes(const unsigned char* bytes, size_t length);
 
 // Incremental SHA-256 on CNG. Each hasher opens its own provider; nothing is shared between them,
 // so hashers may be used on any thread.

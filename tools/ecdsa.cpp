@@ -15,6 +15,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "release/hex.h"
 #include "release/manifest_rules.h"
 
 namespace {
@@ -37,16 +38,6 @@ using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
 using File = std::unique_ptr<FILE, Deleter<std::fclose>>;
 using OpenSslBytes = std::unique_ptr<unsigned char, Deleter<[](unsigned char* p) { OPENSSL_free(p); }>>;
 
-std::string hex_of(const unsigned char* bytes, size_t length) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < length; ++i) {
-        hex.push_back(digits[bytes[i] >> 4]);
-        hex.push_back(digits[bytes[i] & 0x0f]);
-    }
-    return hex;
-}
-
 void require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(what);
 }
@@ -57,7 +48,7 @@ std::string public_hex_of(EVP_PKEY* key) {
     require(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &length) == 1 &&
                 length == kPointBytes && point[0] == 0x04,
             "the key has no uncompressed P-256 public point");
-    return hex_of(point.data() + 1, 2 * kCoordinateBytes);
+    return hex_from_bytes(point.data() + 1, 2 * kCoordinateBytes);
 }
 
 PKey load_private_key(const std::filesystem::path& file) {
@@ -182,5 +173,5 @@ std::string sha256_file_hex(const std::filesystem::path& file) {
     unsigned int digestLength = 0;
     require(EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength) == 1 && digestLength == digest.size(),
             "cannot hash");
-    return hex_of(digest.data(), digest.size());
+    return hex_from_bytes(digest.data(), digest.size());
 }

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "release/hex.h"
 #include "release/manifest_rules.h"
 #include "tools/ecdsa.h"
 #include "tools/files.h"
@@ -65,16 +66,6 @@ Arguments parse_arguments(int argc, char** argv, const std::vector<std::string>&
     return arguments;
 }
 
-std::string signature_hex(const std::vector<unsigned char>& bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : bytes) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 0x0f]);
-    }
-    return hex;
-}
-
 int keygen(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {});
     std::cout << generate_release_key(arguments.positional) << "\n";
@@ -108,9 +99,11 @@ int sign(int argc, char** argv) {
 
     const std::string sha256 = sha256_file_hex(package);
     const std::string text = release_signed_text(version, size, sha256, url);
+    const std::vector<unsigned char> signature = sign_release_text(key, text);
+    const std::string signatureHex = hex_from_bytes(signature.data(), signature.size());
     nlohmann::json manifest = {
         {"version", version}, {"url", url}, {"size", size}, {"sha256", sha256},
-        {"signature", signature_hex(sign_release_text(key, text))},
+        {"signature", signatureHex},
     };
     // Read the result back the way the installer will before anything is written.
     const CheckedManifest checked = check_release_manifest_fields(manifest);
