@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/message_text.h"
+#include "common/com_apartment.h"
 #include "app/window.h"
 #include "app/window_placement.h"
 
@@ -206,7 +207,9 @@ int run_installer(HINSTANCE instance, int showCommand) {
         return 1;
     }
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    // Declared before the window object: COM is left only after the object has been destroyed.
+    const common::ComApartment apartment;
+    if (!apartment.succeeded()) {
         return 1;
     }
     std::optional<Window> window;
@@ -224,7 +227,6 @@ int run_installer(HINSTANCE instance, int showCommand) {
         ::MessageBoxW(nullptr, message_text(error).c_str(), kTitle, MB_ICONERROR);
         exitCode = 1;
     }
-    ::CoUninitialize();
     return exitCode;
 }
 

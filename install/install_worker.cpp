@@ -1,12 +1,11 @@
 #include "install/install_worker.h"
 
-#include <objbase.h>
-
 #include <nlohmann/json.hpp>
 
 #include <stdexcept>
 #include <system_error>
 
+#include "common/com_apartment.h"
 #include "install/cancellation.h"
 #include "install/folder_rules.h"
 #include "install/install_state.h"
@@ -29,19 +28,6 @@ constexpr char kCannotCreateStaging[] = "Не удалось создать па
 
 constexpr char kStagingPrefix[] = ".korvane-install-";
 constexpr size_t kStagingSuffixBytes = 12;
-
-// The shell-link objects of the shortcuts live in this apartment; it ends with the worker.
-class ComApartment {
-public:
-    ComApartment() {
-        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-            throw std::runtime_error(kCannotPrepare);
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() { CoUninitialize(); }
-};
 
 std::string release_manifest_url() {
     return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
@@ -99,7 +85,11 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
                              std::atomic<float>* progress, std::atomic<bool>* cancel,
                              std::atomic<uint64_t>* done, std::atomic<uint64_t>* total,
                              std::atomic<int32_t>* state) {
-    ComApartment apartment;
+    // The shell-link objects of the shortcuts live in this apartment; it ends with the worker.
+    const common::ComApartment apartment;
+    if (!apartment.succeeded()) {
+        throw std::runtime_error(kCannotPrepare);
+    }
 
     const fs::path target = normalize_install_folder(installDir);
     ensure_install_path_has_no_links(target);
