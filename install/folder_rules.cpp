@@ -155,9 +155,13 @@ fs::path normalize_install_folder(const fs::path& folder) {
 
 void ensure_install_path_has_no_links(const fs::path& path) {
     const PathParts parts = split_path(path.native());
-    // Built and queried exactly in order: for C:\Users\me that is C:, C:\, C:\Users, C:\Users\me.
+    // Built and queried exactly in order: for C:\Users\me that is C:\, C:\Users, C:\Users\me. A bare
+    // "C:" would name that drive's current folder, so the verdict would depend on where the
+    // installer was started: an absolute path begins at the drive's root.
     std::vector<std::wstring> prefixes;
-    if (!parts.rootName.empty()) prefixes.push_back(parts.rootName);
+    if (!parts.rootName.empty() && !(parts.rootDirectory && is_drive_name(parts.rootName))) {
+        prefixes.push_back(parts.rootName);
+    }
     if (parts.rootDirectory) prefixes.push_back(parts.rootName + L"\\");
     std::wstring prefix = prefixes.empty() ? std::wstring() : prefixes.back();
     for (const std::wstring& element : parts.elements) {

@@ -28,7 +28,8 @@ TEST(FolderPicker, CancellingTheChangeFolderCommandKeepsTheFolder) {
     EXPECT_EQ(window->installDir, original);
     EXPECT_TRUE(window.alive());
 
-    // The Failed screen does not draw the button, but the region still opens the dialog.
+    // The error screen has a change-folder button of its own, below the message; a click on the
+    // message itself (where the start screen's button would be) opens nothing.
     window->click(500, 470);
     fake_task::release();
     ASSERT_TRUE(window.tick_until_task_taken());
@@ -36,10 +37,35 @@ TEST(FolderPicker, CancellingTheChangeFolderCommandKeepsTheFolder) {
     {
         test::DialogCloser canceller;
         window->click(780, 330);
+        ::Sleep(500);  // the closer looks every tenth of a second
+        EXPECT_FALSE(canceller.pressed());
+    }
+    {
+        test::DialogCloser canceller;
+        window->click(445, 424);  // "Изменить папку"
         EXPECT_TRUE(canceller.pressed());
     }
     EXPECT_EQ(window->installDir, original);
     EXPECT_EQ(window->state.load(), Failed);
+}
+
+// A picker that fails shows its message; the player stays on the screen with the folder they had.
+TEST(FolderPicker, APickerErrorIsReportedAndTheWindowStays) {
+    fake_task::reset({"", "Нет сети"});
+    test::TestWindow window;
+    const auto original = window->installDir;
+    // Without COM on the window's thread the dialog cannot be made: "Не удалось открыть выбор пути".
+    ::CoUninitialize();
+    {
+        test::DialogCloser closer;  // presses Escape in the message box
+        window->click(780, 330);
+        EXPECT_TRUE(closer.pressed());
+    }
+    ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    EXPECT_TRUE(window.alive());
+    EXPECT_FALSE(window->closeRequested);
+    EXPECT_EQ(window->state.load(), Idle);
+    EXPECT_EQ(window->installDir, original);
 }
 
 }  // namespace

@@ -73,6 +73,19 @@ TEST(InstallPathLinks, LinkAnywhereOnTheWayIsRefused) {
     EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "target" / "inner"));
 }
 
+TEST(InstallPathLinks, VerdictDoesNotDependOnTheCurrentFolder) {
+    test::TempFolder temp;
+    fs::create_directories(temp / "target");
+    fs::create_directories(temp / "Games");
+    test::UnixLink link(temp / "linked", temp / "target");
+    // "C:" alone names the drive's current folder: started from inside a link, a plain path on that
+    // drive must still pass.
+    const fs::path started = fs::current_path();
+    fs::current_path(link.path());
+    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "Games" / "Korvane Launcher"));
+    fs::current_path(started);
+}
+
 struct MarkerCase {
     const char* name;
     std::vector<const char*> files;
