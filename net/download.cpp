@@ -38,13 +38,13 @@ constexpr int kRangeAttempts = 3;
 constexpr DWORD kPauseStep = 500;
 
 // A server that trickles must not hold the download (the "slow retrieval" attack): a range request
-// that waits longer than kIdleLimit for its headers or for any one read, or whose body brings fewer
+// that waits longer than kIdleLimit for its headers or for any byte, or whose body brings fewer
 // than kProgressFloor bytes in a kProgressWindow, counts as an interrupted transfer and is resumed
-// like one. 128 KiB per 30 s is about 4.3 KiB/s; Wine completes a read only once the whole 64 KiB
-// buffer has arrived, which at 20 KiB/s takes about 3.2 s, well inside the idle limit.
+// like one. 64 KiB per 15 s is about 4.3 KiB/s: a slow but honest 20 KiB/s line brings 300 KiB in
+// a window, and a trickling server is given up after three windows of its range.
 constexpr DWORD kIdleLimit = 15000;
-constexpr uint64_t kProgressWindow = 30000;
-constexpr uint64_t kProgressFloor = 128 * 1024;
+constexpr uint64_t kProgressWindow = 15000;
+constexpr uint64_t kProgressFloor = 64 * 1024;
 
 void throw_if_cancelled(const std::atomic<bool>* cancel) {
     if (cancel != nullptr && cancel->load()) {

@@ -182,7 +182,7 @@ TEST_F(InstallWorkerFaults, ATrickledPackageFailsAfterItsRetries) {
     const double elapsed = seconds_since(start);
     std::printf("[ trickle  ] package at 1 byte/s failed after %.1f s: %s\n", elapsed, message.c_str());
     EXPECT_EQ(message, "Загрузка прервана (WinHTTP 12002)");
-    EXPECT_LT(elapsed, 75.0);
+    EXPECT_LT(elapsed, 70.0);  // three windows of 15 s and two pauses, with room for a loaded machine
     int packageRequests = 0;
     const nlohmann::json seen = server.records();
     for (const auto& record : seen["records"]) {
