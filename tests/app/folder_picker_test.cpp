@@ -1,3 +1,5 @@
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include "app/window.h"
@@ -55,13 +57,27 @@ TEST(FolderPicker, APickerErrorIsReportedAndTheWindowStays) {
     test::TestWindow window;
     const auto original = window->installDir;
     // Without COM on the window's thread the dialog cannot be made: "Не удалось открыть выбор пути".
-    ::CoUninitialize();
+    // The thread's apartment is left as often as it was entered, and entered again as often after.
+    int left = 0;
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    while (left < 16 && ::CoGetApartmentType(&type, &qualifier) == S_OK &&
+           (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+        ::CoUninitialize();
+        ++left;
+    }
+    ASSERT_GT(left, 0);
+    struct Reenter {
+        int times;
+        ~Reenter() {
+            for (int i = 0; i < times; ++i) ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        }
+    } reenter{left};
     {
         test::DialogCloser closer;  // presses Escape in the message box
         window->click(780, 330);
         EXPECT_TRUE(closer.pressed());
     }
-    ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     EXPECT_TRUE(window.alive());
     EXPECT_FALSE(window->closeRequested);
     EXPECT_EQ(window->state.load(), Idle);
