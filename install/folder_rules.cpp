@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "common/long_path.h"
+#include "install/cleanup.h"
 
 namespace fs = std::filesystem;
 
@@ -49,6 +53,55 @@ fs::file_status status_of(const fs::path& path) {
 
 bool is_regular_file_at(const fs::path& path) { return fs::is_regular_file(status_of(path)); }
 bool is_folder_at(const fs::path& path) { return fs::is_directory(status_of(path)); }
+
+bool is_link_or_missing(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A staging folder that an earlier run of this program left inside the install folder.
+bool is_leftover_staging(const fs::directory_entry& entry) {
+    return is_staging_folder_name(entry.path().filename().native()) && !is_link_or_missing(entry.path()) &&
+           entry.is_directory();
+}
+
+// True when the folder holds nothing but leftover staging folders.
+bool holds_only_leftovers(const fs::path& folder) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(common::extended_length_path(folder))) {
+        if (!is_leftover_staging(entry)) return false;
+    }
+    return true;
+}
+
+// An interrupted first install: its staging folder is still there, and everything else is a file
+// the package is about to overwrite (saved first, like any file it replaces) or a folder on the
+// way to one. Anything else, a link included, means the folder is not only ours.
+bool is_unfinished_install(const fs::path& folder, const std::vector<fs::path>& packageFiles) {
+    std::set<std::wstring> files;
+    std::set<std::wstring> folders;
+    for (const fs::path& file : packageFiles) {
+        files.insert(file.generic_wstring());
+        for (fs::path parent = file.parent_path(); !parent.empty(); parent = parent.parent_path()) {
+            folders.insert(parent.generic_wstring());
+        }
+    }
+    const fs::path root = common::extended_length_path(folder);
+    bool sawStaging = false;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+        if (is_link_or_missing(it->path())) return false;
+        if (it.depth() == 0 && is_leftover_staging(*it)) {
+            sawStaging = true;
+            it.disable_recursion_pending();
+            continue;
+        }
+        const std::wstring relative = it->path().lexically_relative(root).generic_wstring();
+        const bool known = it->is_directory() ? folders.count(relative) != 0
+                                              : it->is_regular_file() && files.count(relative) != 0;
+        if (!known) return false;
+    }
+    return !error && sawStaging;
+}
 
 
 // The Windows path model, done here rather than by std::filesystem: MinGW's library does not know
@@ -166,7 +219,9 @@ void ensure_install_path_has_no_links(const fs::path& path) {
         prefixes.push_back(prefix);
     }
     for (const std::wstring& query : prefixes) {
-        const DWORD attributes = GetFileAttributesW(query.c_str());
+        // Past MAX_PATH a plain query fails and would pass the prefix over unseen.
+        const DWORD attributes =
+            GetFileAttributesW((query.size() < MAX_PATH ? fs::path(query) : common::extended_length_path(query)).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             throw std::runtime_error(kPathHasLink);
         }
@@ -187,18 +242,21 @@ bool is_existing_installation(const fs::path& folder) {
            is_regular_file_at(folder / L"shaders" / L"ui.vert.spv");
 }
 
-InstallTarget classify_install_target(const fs::path& folder) {
+InstallTarget classify_install_target(const fs::path& folder, const std::vector<fs::path>& packageFiles) {
     if (!fs::exists(folder)) {
         return InstallTarget::Missing;
     }
     if (!fs::is_directory(folder)) {
         throw std::runtime_error(kFolderNotEmpty);
     }
-    if (fs::is_empty(folder)) {
+    if (fs::is_empty(folder) || holds_only_leftovers(folder)) {
         return InstallTarget::EmptyFolder;
     }
     if (is_existing_installation(folder)) {
         return InstallTarget::Installation;
+    }
+    if (!packageFiles.empty() && is_unfinished_install(folder, packageFiles)) {
+        return InstallTarget::UnfinishedInstall;
     }
     throw std::runtime_error(kFolderNotEmpty);
 }
