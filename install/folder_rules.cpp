@@ -220,8 +220,8 @@ void ensure_install_path_has_no_links(const fs::path& path) {
     }
     for (const std::wstring& query : prefixes) {
         // Past MAX_PATH a plain query fails and would pass the prefix over unseen.
-        const DWORD attributes =
-            GetFileAttributesW((query.size() < MAX_PATH ? fs::path(query) : common::extended_length_path(query)).c_str());
+        const fs::path asked = query.size() < MAX_PATH ? fs::path(query) : common::extended_length_path(query);
+        const DWORD attributes = GetFileAttributesW(asked.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             throw std::runtime_error(kPathHasLink);
         }

@@ -153,9 +153,10 @@ void make_replaceable(const fs::path& destination) {
 
 // Every path below but `linkedDir` (the install folder as the shortcuts name it) is in its
 // extended-length form: a package may nest files past MAX_PATH.
-void place_staged(const fs::path& payload, const fs::path& installDir, const fs::path& linkedDir, const fs::path& desktopDir,
-                  const fs::path& programsDir, const fs::path& backup, const std::vector<fs::path>& fileList,
-                  std::atomic<float>* progress, std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
+void place_staged(const fs::path& payload, const fs::path& installDir, const fs::path& linkedDir,
+                  const fs::path& desktopDir, const fs::path& programsDir, const fs::path& backup,
+                  const std::vector<fs::path>& fileList, std::atomic<float>* progress, std::atomic<bool>* cancel,
+                  std::atomic<int32_t>* state) {
     fs::create_directory(backup);
     const fs::path staging = installDir / (kStagingPrefix + wide_from_utf8(random_hex(12)));
     if (!fs::create_directory(staging)) {
@@ -245,6 +246,6 @@ void place_package_files(const fs::path& payload, const fs::path& installDir, co
         place_into_new_folder(payload, installDir, desktopDir, programsDir, cancel, state);
         return;
     }
-    place_staged(common::extended_length_path(payload), common::extended_length_path(installDir), installDir, desktopDir,
-                 programsDir, common::extended_length_path(backup), fileList, progress, cancel, state);
+    place_staged(common::extended_length_path(payload), common::extended_length_path(installDir), installDir,
+                 desktopDir, programsDir, common::extended_length_path(backup), fileList, progress, cancel, state);
 }

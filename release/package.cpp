@@ -72,7 +72,7 @@ std::vector<PackageEntry> examine_entries(mz_zip_archive& zip) {
 }
 
 void extract_entry(mz_zip_archive& zip, const PackageEntry& entry, const std::filesystem::path& output) {
-    // A package may nest its files past MAX_PATH; the extended form also turns '/' into '\'.
+    // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
     const std::filesystem::path target = common::extended_length_path(output / entry.relative);
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
