@@ -95,7 +95,7 @@ bool is_unfinished_install(const fs::path& folder, const std::vector<fs::path>& 
             it.disable_recursion_pending();
             continue;
         }
-        const std::wstring relative = it->path().lexically_relative(root).generic_wstring();
+        const std::wstring relative = common::relative_below(it->path(), root).generic_wstring();
         const bool known = it->is_directory() ? folders.count(relative) != 0
                                               : it->is_regular_file() && files.count(relative) != 0;
         if (!known) return false;

@@ -55,9 +55,10 @@ void copy_file_replacing(const fs::path& from, const fs::path& to) {
 // links on its way into the install folder.
 std::vector<fs::path> list_package_files(const fs::path& payload, const fs::path& installDir) {
     std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(common::extended_length_path(payload))) {
+    const fs::path walked = common::extended_length_path(payload);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(walked)) {
         if (entry.is_regular_file()) {
-            fs::path relative = entry.path().lexically_relative(common::extended_length_path(payload));
+            fs::path relative = common::relative_below(entry.path(), walked);
             ensure_install_path_has_no_links(installDir / relative);
             files.push_back(std::move(relative));
         }

@@ -110,7 +110,7 @@ TEST(StaleStagingFolders, OnlyThisProgramsFoldersGoAndWhatStaysIsReported) {
     const test::Tree others = test::with_folders({
         {"Korvane Launcher/KORLAUNCHER.exe", "exe"},
         {".korvane-install-notes/keep.txt", "a folder of someone else's"},
-        {".korvane-install-0123456789ABCDEF01234567/keep.txt", "upper case digits: not ours"},
+        {".korvane-install-ABCDEFABCDEFABCDEFABCDEF/keep.txt", "upper case digits: not ours"},
         {".korvane-install-aaaaaaaaaaaaaaaaaaaaaaaa", "a file, not a staging folder"},
     });
     test::write_tree(folder, others);

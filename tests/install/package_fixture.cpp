@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/long_path.h"
 #include "install/placement.h"
 #include "tests/support/files.h"
 #include "text/utf.h"
@@ -102,7 +103,7 @@ void write_tree(const fs::path& folder, const Tree& tree) {
 Tree read_tree(const fs::path& folder) {
     Tree tree;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-        std::string key = utf8_from_wide(entry.path().lexically_relative(folder).generic_wstring());
+        std::string key = utf8_from_wide(common::relative_below(entry.path(), folder).generic_wstring());
         if (entry.is_symlink()) {
             tree[key] = "<link>";
         } else if (entry.is_directory()) {
