@@ -41,17 +41,6 @@ inline std::filesystem::path extended_length_path(const std::filesystem::path& p
     return full;  // a device path: already beyond the plain path rules
 }
 
-// The part of `path` below `folder`, for a path made by joining onto `folder` (as a directory walk
-// makes them); empty when it is not below. MinGW's lexically_relative cannot take extended-length
-// paths apart: it answers empty for them.
-inline std::filesystem::path relative_below(const std::filesystem::path& path, const std::filesystem::path& folder) {
-    const std::wstring& text = path.native();
-    std::wstring base = folder.native();
-    if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
-    if (text.size() <= base.size() || text.compare(0, base.size(), base) != 0) return {};
-    return text.substr(base.size());
-}
-
 // The plain form for people to read: messages show the folder as the player knows it.
 inline std::filesystem::path plain_path(const std::filesystem::path& path) {
     const std::wstring& text = path.native();

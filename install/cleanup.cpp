@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/long_path.h"
+#include "install/folder_walk.h"
 
 namespace fs = std::filesystem;
 
@@ -21,12 +22,6 @@ bool is_lowercase_hex(std::wstring_view text) {
     }
     return true;
 }
-
-struct FindTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type find) noexcept { FindClose(find); }
-};
 
 bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool is_folder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -46,27 +41,10 @@ bool remove_file(const fs::path& path, DWORD attributes) {
     return DeleteFileW(path.c_str()) || is_gone(GetLastError());
 }
 
-// The names in a folder with the attributes the listing reports for each (those of a link itself,
-// never of what it points at). Calls `visit` for each; false when the folder cannot be listed.
-template <typename Visit>
-bool for_each_entry(const fs::path& folder, Visit visit) {
-    WIN32_FIND_DATAW found{};
-    const common::UniqueHandle<FindTraits> find(
-        FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
-    if (!find) {
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    }
-    do {
-        const std::wstring_view name = found.cFileName;
-        if (name != L"." && name != L"..") visit(name, found.dwFileAttributes);
-    } while (FindNextFileW(find.get(), &found));
-    return GetLastError() == ERROR_NO_MORE_FILES;
-}
-
 // `folder` is an extended-length path of a folder that is no link.
 bool remove_folder_content(const fs::path& folder, DWORD attributes) {
     bool ok = true;
-    const bool listed = for_each_entry(folder, [&](std::wstring_view name, DWORD entryAttributes) {
+    const bool listed = list_folder(folder, [&](std::wstring_view name, DWORD entryAttributes) {
         const fs::path entry = folder / name;
         if (is_link(entryAttributes)) {
             ok = false;  // not ours: left where it is, and the folder with it
@@ -122,7 +100,7 @@ bool remove_own_folder(const fs::path& folder) {
 std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
     const fs::path path = common::extended_length_path(folder);
     std::vector<fs::path> stayed;
-    for_each_entry(path, [&](std::wstring_view name, DWORD attributes) {
+    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
         if (!is_staging_folder_name(name)) return;
         const fs::path entry = path / name;
         if (is_link(attributes) || !is_folder(attributes) || held_by_another_run(entry) ||
@@ -136,7 +114,7 @@ std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
 std::vector<fs::path> remove_stale_shortcut_temporaries(const fs::path& folder) {
     const fs::path path = common::extended_length_path(folder);
     std::vector<fs::path> stayed;
-    for_each_entry(path, [&](std::wstring_view name, DWORD attributes) {
+    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
         if (!is_shortcut_temporary_name(name)) return;
         const fs::path entry = path / name;
         if (is_link(attributes) || is_folder(attributes) || !remove_file(entry, attributes)) {

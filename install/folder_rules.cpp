@@ -11,6 +11,7 @@
 
 #include "common/long_path.h"
 #include "install/cleanup.h"
+#include "install/folder_walk.h"
 
 namespace fs = std::filesystem;
 
@@ -54,23 +55,21 @@ fs::file_status status_of(const fs::path& path) {
 bool is_regular_file_at(const fs::path& path) { return fs::is_regular_file(status_of(path)); }
 bool is_folder_at(const fs::path& path) { return fs::is_directory(status_of(path)); }
 
-bool is_link_or_missing(const fs::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool is_folder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 // A staging folder that an earlier run of this program left inside the install folder.
-bool is_leftover_staging(const fs::directory_entry& entry) {
-    return is_staging_folder_name(entry.path().filename().native()) && !is_link_or_missing(entry.path()) &&
-           entry.is_directory();
+bool is_leftover_staging(std::wstring_view name, DWORD attributes) {
+    return is_staging_folder_name(name) && is_folder(attributes) && !is_link(attributes);
 }
 
 // True when the folder holds nothing but leftover staging folders.
 bool holds_only_leftovers(const fs::path& folder) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(common::extended_length_path(folder))) {
-        if (!is_leftover_staging(entry)) return false;
-    }
-    return true;
+    bool only = true;
+    const bool listed = list_folder(common::extended_length_path(folder), [&](std::wstring_view name, DWORD attributes) {
+        only = only && is_leftover_staging(name, attributes);
+    });
+    return listed && only;
 }
 
 // An interrupted first install: its staging folder is still there, and everything else is a file
@@ -85,24 +84,21 @@ bool is_unfinished_install(const fs::path& folder, const std::vector<fs::path>& 
             folders.insert(parent.generic_wstring());
         }
     }
-    const fs::path root = common::extended_length_path(folder);
-    bool sawStaging = false;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
-        if (is_link_or_missing(it->path())) return false;
-        if (it.depth() == 0 && is_leftover_staging(*it)) {
-            sawStaging = true;
-            it.disable_recursion_pending();
+    std::set<std::wstring> leftovers;
+    for (const WalkEntry& entry : walk_folder(common::extended_length_path(folder))) {
+        const std::wstring relative = entry.relative.generic_wstring();
+        const std::wstring top = relative.substr(0, relative.find(L'/'));
+        if (top == relative && is_leftover_staging(relative, entry.attributes)) {
+            leftovers.insert(top);
             continue;
         }
-        const std::wstring relative = common::relative_below(it->path(), root).generic_wstring();
-        const bool known = it->is_directory() ? folders.count(relative) != 0
-                                              : it->is_regular_file() && files.count(relative) != 0;
+        if (leftovers.count(top) != 0) continue;  // what the interrupted run had staged
+        if (is_link(entry.attributes)) return false;
+        const bool known = is_folder(entry.attributes) ? folders.count(relative) != 0 : files.count(relative) != 0;
         if (!known) return false;
     }
-    return !error && sawStaging;
+    return !leftovers.empty();
 }
-
 
 // The Windows path model, done here rather than by std::filesystem: MinGW's library does not know
 // network root names, and would turn \\server\share\Korvane into \server\share\Korvane, a folder

@@ -13,6 +13,7 @@
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
+#include "install/folder_walk.h"
 #include "install/install_state.h"
 #include "install/shortcuts.h"
 #include "release/random_hex.h"
@@ -55,12 +56,10 @@ void copy_file_replacing(const fs::path& from, const fs::path& to) {
 // links on its way into the install folder.
 std::vector<fs::path> list_package_files(const fs::path& payload, const fs::path& installDir) {
     std::vector<fs::path> files;
-    const fs::path walked = common::extended_length_path(payload);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(walked)) {
-        if (entry.is_regular_file()) {
-            fs::path relative = common::relative_below(entry.path(), walked);
-            ensure_install_path_has_no_links(installDir / relative);
-            files.push_back(std::move(relative));
+    for (WalkEntry& entry : walk_folder(common::extended_length_path(payload))) {
+        if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+            ensure_install_path_has_no_links(installDir / entry.relative);
+            files.push_back(std::move(entry.relative));
         }
     }
     std::stable_sort(files.begin(), files.end(), launcher_last);
