@@ -7,7 +7,8 @@ folder then holds exactly the package plus the player's own files AND nothing of
 left anywhere: no staging folder beside or inside the install folder, no part file, no hidden
 shortcut temporary.
 
-The default spread keeps `make test` short; --full tries every moment (see bench/README.md).
+The default spread keeps `make test` short; --full (or KORVANE_KILL_SWEEP=full in the environment)
+tries every moment (see bench/README.md).
 """
 import argparse
 import os
@@ -345,7 +346,8 @@ def main():
     shutil.rmtree(args.work, ignore_errors=True)
     sweep = Sweep(args)
     total = len(sweep.releases["1.0.0"]["tree"])
-    points = [point for point in kill_points(total) if args.full or point.default]
+    full = args.full or os.environ.get("KORVANE_KILL_SWEEP") == "full"
+    points = [point for point in kill_points(total) if full or point.default]
     started = time.monotonic()
     reached = recovered = 0
     try:
