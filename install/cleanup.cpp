@@ -68,6 +68,17 @@ bool held_by_another_run(const fs::path& folder) {
     return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// Removes each entry of the folder whose name is one of ours; returns those `remove` left there.
+template <typename Remove>
+std::vector<fs::path> remove_named(const fs::path& folder, bool (*is_ours)(std::wstring_view), Remove remove) {
+    const fs::path path = common::extended_length_path(folder);
+    std::vector<fs::path> stayed;
+    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
+        if (is_ours(name) && !remove(path / name, attributes)) stayed.push_back(common::plain_path(path / name));
+    });
+    return stayed;
+}
+
 }  // namespace
 
 bool is_staging_folder_name(std::wstring_view name) {
@@ -98,30 +109,16 @@ bool remove_own_folder(const fs::path& folder) {
 }
 
 std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
-    const fs::path path = common::extended_length_path(folder);
-    std::vector<fs::path> stayed;
-    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
-        if (!is_staging_folder_name(name)) return;
-        const fs::path entry = path / name;
-        if (is_link(attributes) || !is_folder(attributes) || held_by_another_run(entry) ||
-            !remove_folder_content(entry, attributes)) {
-            stayed.push_back(common::plain_path(entry));
-        }
+    return remove_named(folder, is_staging_folder_name, [](const fs::path& entry, DWORD attributes) {
+        return !is_link(attributes) && is_folder(attributes) && !held_by_another_run(entry) &&
+               remove_folder_content(entry, attributes);
     });
-    return stayed;
 }
 
 std::vector<fs::path> remove_stale_shortcut_temporaries(const fs::path& folder) {
-    const fs::path path = common::extended_length_path(folder);
-    std::vector<fs::path> stayed;
-    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
-        if (!is_shortcut_temporary_name(name)) return;
-        const fs::path entry = path / name;
-        if (is_link(attributes) || is_folder(attributes) || !remove_file(entry, attributes)) {
-            stayed.push_back(common::plain_path(entry));
-        }
+    return remove_named(folder, is_shortcut_temporary_name, [](const fs::path& entry, DWORD attributes) {
+        return !is_link(attributes) && !is_folder(attributes) && remove_file(entry, attributes);
     });
-    return stayed;
 }
 
 StagingFolderHold::StagingFolderHold(const fs::path& folder)
