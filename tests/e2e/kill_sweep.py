@@ -215,8 +215,9 @@ class Sweep:
         """Files of the new release in the install folder (outside any staging folder)."""
         count = 0
         for relative, data in self.target["tree"].items():
-            # The padding files differ from their first bytes on; the others are small: read whole.
-            head = 4096 if len(data) >= PADDING_SIZE else len(data) + 1
+            # The padding files differ from their first bytes on; the others (the executable's
+            # release mark is at its end) are read whole.
+            head = 4096 if relative.startswith("assets/data/") else len(data) + 1
             try:
                 with open(os.path.join(self.folder, relative), "rb") as handle:
                     count += handle.read(head) == data[:head]
