@@ -9,7 +9,4 @@ function(korvane_miniz_library target dir)
   target_include_directories(${target} SYSTEM PUBLIC ${dir})
   # 64-bit offsets and the stdio reader (mz_zip_reader_init_cfile) are what the package reader uses.
   target_compile_definitions(${target} PUBLIC MINIZ_NO_ZLIB_COMPATIBLE_NAMES)
-  # Inflating the package is the one loop of the installer's own that a player waits on: it stays
-  # optimised for speed when the rest is built for size (cmake/ProductSize.cmake).
-  target_compile_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-O2>)
 endfunction()
