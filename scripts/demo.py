@@ -13,7 +13,6 @@
 Everything it starts (nginx, Xvfb, the Wine processes of the demo prefix) is stopped on every path.
     demo.py BUILD_DIR
 """
-import ctypes
 import os
 import shutil
 import signal
@@ -48,10 +47,6 @@ def cache_value(build, name):
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def die_with_parent():
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 class Demo:
@@ -96,7 +91,7 @@ class Demo:
                                           os.path.join(self.site, "localhost.key"), self.www,
                                           http_extra=f"    limit_rate {DEMO_RATE};")
         try:
-            process = local_nginx.start(self.site, config, self.port, preexec_fn=die_with_parent)
+            process = local_nginx.start(self.site, config, self.port)
         except RuntimeError as error:
             sys.exit(f"demo: {error}")
         self.processes.append(("nginx", process))
@@ -125,7 +120,7 @@ class Demo:
 
     def start(self, name, command, **options):
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, preexec_fn=die_with_parent, **options)
+                                   stderr=subprocess.DEVNULL, preexec_fn=local_nginx.die_with_parent, **options)
         self.processes.append((name, process))
         return process
 

@@ -6,8 +6,10 @@ listens, its name, its certificate and key, its root, where the rules file lies)
 the rules file included, is used unchanged. The process-level settings around it (no daemon, one
 worker, pid, logs and temporary folders inside the state folder) are this machine's own.
 """
+import ctypes
 import os
 import re
+import signal
 import socket
 import subprocess
 import time
@@ -63,10 +65,15 @@ http {{
     return config
 
 
-def start(state, config, port, **popen_options):
+def die_with_parent():
+    """nginx is killed with the process that started it, even when that one dies without cleaning up."""
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+def start(state, config, port):
     """Starts nginx in the foreground and returns its process once it accepts connections."""
     process = subprocess.Popen(["nginx", "-p", state, "-c", config], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **popen_options)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
     for _ in range(200):
         try:
             socket.create_connection(("127.0.0.1", port), timeout=0.1).close()

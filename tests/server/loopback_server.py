@@ -11,8 +11,8 @@ STATE_DIR/ports holds one "name=value" per line: the control port (plain HTTP, f
 scripted listeners "https" (localhost certificate from the test CA), "http", "wrong_host",
 "expired" and "untrusted" (certificates that must be refused), "release" (like "https", on
 RELEASE_PORT when given: the release site that a loopback build of the installer has built in), "nginx" (a real nginx serving
-STATE_DIR/www over TLS with the same CA) and "www". nginx serves the release site's shipped configuration (site/nginx/). ca.der is the CA that the tests trust inside
-their own Wine prefix only. Everything listens on 127.0.0.1 only.
+STATE_DIR/www over TLS with the same CA, through the release site's shipped configuration,
+site/nginx/) and "www". ca.der is the CA that the tests trust inside their own Wine prefix only. Everything listens on 127.0.0.1 only.
 
 Control requests (JSON bodies):
     POST /reset                          forget scripts and records
@@ -48,7 +48,6 @@ The servers end on SIGTERM, or by themselves after IDLE_SECONDS without a reques
 interrupted test run cannot leave them behind; nginx is killed with them even when they are killed
 outright.
 """
-import ctypes
 import hashlib
 import json
 import os
@@ -351,18 +350,13 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def die_with_parent():
-    """nginx is killed with this process even when it dies without cleaning up."""
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
 def start_nginx(directory):
     """nginx serving STATE_DIR/www through the release site's shipped configuration."""
     port, www = free_port(), os.path.join(directory, "www")
     os.makedirs(www, exist_ok=True)
     config = local_nginx.write_config(directory, port, os.path.join(directory, "localhost.pem"),
                                       os.path.join(directory, "localhost.key"), www)
-    return local_nginx.start(directory, config, port, preexec_fn=die_with_parent), port, www
+    return local_nginx.start(directory, config, port), port, www
 
 
 def serve(directory, release_port=None):
