@@ -157,7 +157,7 @@ class ServedSite(unittest.TestCase):
         cls.port = free_port()
         www = os.path.join(cls.state, "www")
         package = launcher_package.make_package(os.path.join(cls.state, "launcher.zip"), ARGS.launcher, "2.0.0",
-                                                size=300000)
+                                                size=2 << 20)
         subprocess.run([ARGS.tool, "site", package, "--version", "2.0.0", "--url",
                         f"https://localhost:{cls.port}/downloads/launcher-2.0.0.zip", "--key", ARGS.key,
                         "--output", www], check=True, capture_output=True)
@@ -186,7 +186,7 @@ class ServedSite(unittest.TestCase):
             connection.close()
 
     def assert_same_bytes(self, got, expected):
-        # Not assertEqual: its diff of two 300 KB byte strings takes minutes.
+        # Not assertEqual: its diff of two 2 MiB byte strings takes minutes.
         self.assertTrue(got == expected, f"{len(got)} bytes differ from the expected {len(expected)}")
 
     def test_manifest_is_json_that_caches_must_revalidate(self):
