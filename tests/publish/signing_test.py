@@ -50,15 +50,13 @@ class Signing(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="korvane-signing-")
+        # Class clean-ups run even when setUpClass fails half-way, unlike tearDownClass.
+        cls.addClassCleanup(shutil.rmtree, cls.folder)
         cls.publisher = make_code_signing_chain(cls.folder, "publisher")
         cls.stranger = make_code_signing_chain(cls.folder, "stranger")
         cls.setup_exe = os.environ["KORVANE_SETUP_EXE"]
         cls.signed = os.path.join(cls.folder, "Korvane-Setup.exe")
         cls.sign_pem(cls.setup_exe, cls.signed)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder)
 
     @classmethod
     def sign_pem(cls, source, target, credentials=None):

@@ -56,14 +56,12 @@ class Site(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="korvane-site-")
+        # Class clean-ups run even when setUpClass fails half-way, unlike tearDownClass.
+        cls.addClassCleanup(shutil.rmtree, cls.folder)
         cls.packages = {}
         for version in ("1.4.2", "1.4.3"):
             cls.packages[version] = launcher_package.make_package(
                 os.path.join(cls.folder, f"built-{version}.zip"), ARGS.launcher, version)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder)
 
     def setUp(self):
         self.site = tempfile.mkdtemp(dir=self.folder, prefix="www-")
@@ -153,6 +151,7 @@ class ServedSite(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.state = tempfile.mkdtemp(prefix="korvane-served-site-")
+        cls.addClassCleanup(shutil.rmtree, cls.state)
         make_certificates(cls.state)
         cls.port = free_port()
         www = os.path.join(cls.state, "www")
@@ -168,13 +167,9 @@ class ServedSite(unittest.TestCase):
         config = local_nginx.write_config(cls.state, cls.port, os.path.join(cls.state, "localhost.pem"),
                                           os.path.join(cls.state, "localhost.key"), www)
         cls.nginx = local_nginx.start(cls.state, config, cls.port)
+        cls.addClassCleanup(cls.nginx.wait)
+        cls.addClassCleanup(cls.nginx.terminate)
         cls.context = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.pem"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.nginx.terminate()
-        cls.nginx.wait()
-        shutil.rmtree(cls.state)
 
     def get(self, path, method="GET", headers=None, body=None):
         connection = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
