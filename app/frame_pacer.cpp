@@ -4,6 +4,9 @@ namespace installer {
 
 void FramePacer::frame_painted(int64_t end, int64_t cost, bool steady) noexcept {
     lastEnd_ = end;
+    if (firstEnd_ == 0) {
+        firstEnd_ = end;
+    }
     if (!steady) {
         return;
     }

@@ -18,8 +18,11 @@ public:
     bool allows(int64_t now, double share) const noexcept;
 
     int64_t frame_cost() const noexcept { return cost_; }
+    // When the first frame ended; 0 before it.
+    int64_t first_frame_end() const noexcept { return firstEnd_; }
 
 private:
+    int64_t firstEnd_ = 0;
     int64_t lastEnd_ = 0;
     int64_t cost_ = 0;
 };

@@ -17,6 +17,9 @@ constexpr double kIdleShare = 0.01;
 // Progress that moves without a change of step: enough for the bar and the byte count to follow
 // the download, little enough to leave the install its cores.
 constexpr double kProgressShare = 0.10;
+// Under Wine the first frames can be painted before the X server has mapped the window; they are
+// lost, and nothing asks for them again. Every tick paints for this long after the first frame.
+constexpr int64_t kSettleTime = 1'500'000'000;
 
 bool is_progress_state(int32_t state) { return state != Idle && state != Done && state != Failed; }
 
@@ -54,6 +57,9 @@ bool Window::wants_frame(int64_t now) const {
     // A minimised or hidden window shows nothing; the system asks for a paint when it reappears.
     if (hwnd == nullptr || !::IsWindowVisible(hwnd) || ::IsIconic(hwnd)) {
         return false;
+    }
+    if (pacer.first_frame_end() == 0 || now - pacer.first_frame_end() < kSettleTime) {
+        return true;
     }
     const FrameKey key = frame_key();
     if (key.scene != paintedFrame.scene) {
