@@ -27,17 +27,27 @@ uint8_t channel(const PixelImage& image, uint32_t x, uint32_t y, int c = 0) {
     return image.pixels[(static_cast<size_t>(y) * image.width + x) * 4 + c];
 }
 
-// A one-pixel checkerboard shrunk fourfold: a filter that samples (as a bilinear draw of a picture
-// many times its drawn size does) lands on black or white and shows stairs and moiré; averaging
-// the area gives the even grey the eye sees.
+// One-pixel detail shrunk fourfold: a filter that samples (as a bilinear draw of a picture many
+// times its drawn size does) lands on black or white and shows stairs and moiré; averaging the
+// area gives the even grey the eye sees, along either axis.
 TEST(AreaScale, FineDetailAveragesInsteadOfAliasing) {
-    const PixelImage board = make_image(64, 64, [](uint32_t x, uint32_t y) -> uint8_t { return (x + y) % 2 ? 255 : 0; });
-    const PixelImage small = installer::area_scale(board, {0, 0, 64, 64}, 16, 16);
-    ASSERT_EQ(small.width, 16u);
-    ASSERT_EQ(small.height, 16u);
-    for (uint32_t y = 0; y < 16; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            EXPECT_NEAR(channel(small, x, y), 128, 1) << x << "," << y;
+    struct Case {
+        const char* name;
+        uint8_t (*value)(uint32_t x, uint32_t y);
+    };
+    const Case cases[] = {
+        {"checkerboard", [](uint32_t x, uint32_t y) -> uint8_t { return (x + y) % 2 ? 255 : 0; }},
+        {"vertical lines", [](uint32_t x, uint32_t) -> uint8_t { return x % 2 ? 255 : 0; }},
+        {"horizontal lines", [](uint32_t, uint32_t y) -> uint8_t { return y % 2 ? 255 : 0; }},
+    };
+    for (const Case& c : cases) {
+        const PixelImage small = installer::area_scale(make_image(64, 64, c.value), {0, 0, 64, 64}, 16, 16);
+        ASSERT_EQ(small.width, 16u);
+        ASSERT_EQ(small.height, 16u);
+        for (uint32_t y = 0; y < 16; ++y) {
+            for (uint32_t x = 0; x < 16; ++x) {
+                EXPECT_NEAR(channel(small, x, y), 128, 1) << c.name << " at " << x << "," << y;
+            }
         }
     }
 }
