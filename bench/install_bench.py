@@ -105,17 +105,22 @@ class Bench:
     def clean(self):
         ui.remove_installation(self.user)
 
-    def start_installer(self):
+    def start_window(self, program, title, what):
+        """Starts `program` and waits for its window's first complete start screen: the process, the
+        window and the seconds from process start."""
         started = time.monotonic()
-        process = subprocess.Popen([self.wine_run, self.installer], stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([self.wine_run, program], stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         alive = lambda: process.poll() is None  # noqa: E731
-        window = ui.InstallerWindow.find(90, alive=alive)
+        window = ui.InstallerWindow.find(90, title=title, alive=alive)
         frame = window.wait_for({"idle"}, 90, alive) if window else None
         if frame is None:
             process.kill()
-            raise SystemExit("the installer's start screen did not appear")
+            raise SystemExit(f"{what} did not appear")
         return process, window, time.monotonic() - started
+
+    def start_installer(self):
+        return self.start_window(self.installer, ui.TITLE, "the installer's start screen")
 
     def close(self, process, window):
         window.click(*ui.CLOSE_BUTTON)
@@ -213,22 +218,14 @@ class Bench:
 
     def start_bare_window(self):
         """Seconds from process start to the bare window's first frame, seen the same way."""
-        started = time.monotonic()
-        process = subprocess.Popen([self.wine_run, os.path.join(self.build, "bench", "bare_window.exe")],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        alive = lambda: process.poll() is None  # noqa: E731
-        window = ui.InstallerWindow.find(90, title=BARE_TITLE, alive=alive)
-        frame = window.wait_for({"idle"}, 90, alive) if window else None
-        elapsed = time.monotonic() - started
-        if frame is not None:
-            window.click(*ui.INSTALL_BUTTON)
+        process, window, elapsed = self.start_window(os.path.join(self.build, "bench", "bare_window.exe"),
+                                                     BARE_TITLE, "the bare window's frame")
+        window.click(*ui.INSTALL_BUTTON)  # any click closes it
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-        if frame is None:
-            raise SystemExit("the bare window's frame did not appear")
         return elapsed
 
     def start_and_idle(self):
