@@ -153,11 +153,14 @@ fs::path normalize_install_folder(const fs::path& folder) {
     return parts.text();
 }
 
-void ensure_install_path_has_no_links(const fs::path& path) {
+std::vector<std::wstring> install_path_prefixes(const fs::path& path) {
     const PathParts parts = split_path(path.native());
-    // Built and queried exactly in order: for C:\Users\me that is C:, C:\, C:\Users, C:\Users\me.
+    // Built in the order they are queried. A bare "C:" would name that drive's current folder, so the
+    // verdict would depend on where the installer was started: an absolute path begins at the root.
     std::vector<std::wstring> prefixes;
-    if (!parts.rootName.empty()) prefixes.push_back(parts.rootName);
+    if (!parts.rootName.empty() && !(parts.rootDirectory && is_drive_name(parts.rootName))) {
+        prefixes.push_back(parts.rootName);
+    }
     if (parts.rootDirectory) prefixes.push_back(parts.rootName + L"\\");
     std::wstring prefix = prefixes.empty() ? std::wstring() : prefixes.back();
     for (const std::wstring& element : parts.elements) {
@@ -165,7 +168,11 @@ void ensure_install_path_has_no_links(const fs::path& path) {
         prefix += joinDirectly ? element : L"\\" + element;
         prefixes.push_back(prefix);
     }
-    for (const std::wstring& query : prefixes) {
+    return prefixes;
+}
+
+void ensure_install_path_has_no_links(const fs::path& path) {
+    for (const std::wstring& query : install_path_prefixes(path)) {
         const DWORD attributes = GetFileAttributesW(query.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             throw std::runtime_error(kPathHasLink);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 // Which folder the launcher may be installed into, and whether a folder already holds it.
 
@@ -13,6 +15,9 @@ std::filesystem::path normalize_install_folder(const std::filesystem::path& fold
 // folder on the way to it, is a reparse point (junction, symbolic link, mount point). Prefixes that
 // do not exist are passed over.
 void ensure_install_path_has_no_links(const std::filesystem::path& path);
+
+// The prefixes that check looks at, in order: for C:\Users\me that is C:\, C:\Users, C:\Users\me.
+std::vector<std::wstring> install_path_prefixes(const std::filesystem::path& path);
 
 // True when the folder holds an installed launcher, recognised by its marker files.
 // Throws the filesystem error "status" when a query fails for a reason other than not-found.

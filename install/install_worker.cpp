@@ -25,6 +25,12 @@ constexpr char kCannotPrepare[] = "Не удалось подготовить у
 constexpr char kManifestUnavailable[] =
     "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
 constexpr char kCannotCreateStaging[] = "Не удалось создать папку установки";
+// The download's own text for a refused file speaks of mods; this installer fetches its package.
+constexpr char kPackageRefused[] = "Официальный сервер не отдал файл установки";
+
+// The manifest is a few hundred bytes: every attempt together gets this long, so a server that
+// trickles it or never finishes it cannot hold the installer.
+constexpr uint64_t kManifestTimeLimit = 30000;
 
 constexpr char kStagingPrefix[] = ".korvane-install-";
 constexpr size_t kStagingSuffixBytes = 12;
@@ -33,8 +39,16 @@ std::string release_manifest_url() {
     return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
 }
 
-nlohmann::json fetch_verified_manifest() {
-    const kr::HttpResponse response = kr::api_request(release_manifest_url(), "GET", "", "");
+nlohmann::json fetch_verified_manifest(const std::atomic<bool>* cancel) {
+    kr::HttpResponse response;
+    try {
+        response = kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
+    } catch (...) {
+        // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
+        throw_if_cancelled(cancel);
+        throw;
+    }
+    throw_if_cancelled(cancel);
     if (response.status != 200) {
         throw std::runtime_error(kManifestUnavailable);
     }
@@ -96,7 +110,7 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     throw_if_cancelled(cancel);
     state->exchange(Preparing);
 
-    const nlohmann::json manifest = fetch_verified_manifest();
+    const nlohmann::json manifest = fetch_verified_manifest(cancel);
     total->exchange(manifest["size"].get<uint64_t>());
     throw_if_cancelled(cancel);
 
@@ -107,8 +121,12 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     bool keepStaging = false;
     try {
         state->exchange(Downloading);
-        kr::download_file(manifest["url"].get<std::string>(), archive, total->load(),
-                          manifest["sha256"].get<std::string>(), progress, cancel, done, "", false);
+        try {
+            kr::download_file(manifest["url"].get<std::string>(), archive, total->load(),
+                              manifest["sha256"].get<std::string>(), progress, cancel, done, "", false);
+        } catch (const kr::DownloadRefused&) {
+            throw std::runtime_error(kPackageRefused);
+        }
         throw_if_cancelled(cancel);
         state->exchange(Verifying);
         verify_downloaded_archive(manifest, archive);

@@ -73,6 +73,14 @@ TEST(InstallPathLinks, LinkAnywhereOnTheWayIsRefused) {
     EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "target" / "inner"));
 }
 
+// A bare "C:" names the drive's current folder, so the check begins at the drive's root. (Wine
+// reports "C:" as a plain folder wherever the process stands, so only the list can show this.)
+TEST(InstallPathLinks, CheckedPrefixesBeginAtTheRoot) {
+    using Prefixes = std::vector<std::wstring>;
+    EXPECT_EQ(install_path_prefixes(L"C:\\Users\\me"), (Prefixes{L"C:\\", L"C:\\Users", L"C:\\Users\\me"}));
+    EXPECT_EQ(install_path_prefixes(L"C:Games"), (Prefixes{L"C:", L"C:Games"}));
+}
+
 struct MarkerCase {
     const char* name;
     std::vector<const char*> files;

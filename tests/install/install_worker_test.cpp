@@ -37,7 +37,7 @@ constexpr char kManifestUnavailable[] =
     "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
 constexpr char kNotSigned[] = "Обновление не подписано издателем";
 constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
-constexpr char kPackageRefused[] = "Сервер не отдал файл мода";
+constexpr char kPackageRefused[] = "Официальный сервер не отдал файл установки";
 constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
 constexpr char kExecutableHeld[] = "Не удалось заменить KORLAUNCHER.exe (Windows ";
 
