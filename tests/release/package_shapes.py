@@ -10,23 +10,20 @@ import json
 import os
 import shutil
 import struct
+import sys
 import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "fuzz"))
+import make_corpus  # noqa: E402
 
 CORRUPT = "Повреждён ZIP обновления"
 COMPOSITION = "Некорректный состав обновления"
 BAD_PATH = "Недопустимый путь обновления"
 EXTRACT_FAILED = "Не удалось распаковать обновление"
 
-REQUIRED = {
-    "KORLAUNCHER/KORLAUNCHER.exe": b"MZ stand-in\n" * 8,
-    "KORLAUNCHER/launcher.json": b'{"channel": "stable"}\n',
-    "KORLAUNCHER/shaders/ui.vert.spv": bytes(range(64)),
-    "KORLAUNCHER/shaders/ui.frag.spv": bytes(reversed(range(64))),
-    "KORLAUNCHER/assets/fonts/regular.json": b'{"glyphs": []}\n',
-    "KORLAUNCHER/assets/fonts/regular.png": b"\x89PNG\r\n\x1a\n" + b"\0" * 16,
-}
+# The six required files with the contents of the committed seed packages.
+REQUIRED = make_corpus.FILES
 
 
 def deflate(data):
