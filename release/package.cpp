@@ -32,7 +32,7 @@ std::filesystem::path path_from_ascii(const std::string& name) {
 
 [[noreturn]] void refuse(const char* message) { throw std::runtime_error(message); }
 
-void extract_file(mz_zip_archive& zip, const PackageFile& file, const std::filesystem::path& output) {
+void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output) {
     const std::filesystem::path target = output / path_from_ascii(file.relativeName);
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
@@ -95,7 +95,7 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     const PackageVerdict verdict = examine_package(reader.get(), PackageScan::FirstProblem);
     if (!verdict.problems.empty()) refuse(verdict.problems.front().refusal);
     std::filesystem::create_directories(output);
-    for (const PackageFile& file : verdict.files) {
+    for (const PackageEntry& file : verdict.files) {
         extract_file(reader.get(), file, output);
     }
 }

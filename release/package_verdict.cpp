@@ -89,7 +89,7 @@ PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan) {
     return verdict;
 }
 
-bool inflate_package_file(mz_zip_archive& zip, const PackageFile& file, const PackageSink& sink) {
+bool inflate_package_file(mz_zip_archive& zip, const PackageEntry& file, const PackageSink& sink) {
     InflateState state{&sink, file.size, 0};
     // With flags 0 the reader also checks the length and the CRC-32 once the data ends.
     return mz_zip_reader_extract_to_callback(&zip, file.index, receive_inflated, &state, 0) &&
@@ -106,7 +106,7 @@ PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan)
     PackageVerdict verdict = examine_package(reader.get(), scan);
     if (scan == PackageScan::FirstProblem && !verdict.problems.empty()) return verdict;
     const PackageSink discard = [](const void*, size_t) { return true; };
-    for (const PackageFile& file : verdict.files) {
+    for (const PackageEntry& file : verdict.files) {
         if (!inflate_package_file(reader.get(), file, discard)) {
             verdict.problems.push_back({kPackageExtractFailed, entry_place(file.index, file.relativeName)});
             if (scan == PackageScan::FirstProblem) break;

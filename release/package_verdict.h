@@ -29,7 +29,7 @@ private:
 
 // One file to write: its index in the central directory, its relative name as it will be written
 // ('/' separators) and the uncompressed size its record promises.
-struct PackageFile {
+struct PackageEntry {
     std::uint32_t index = 0;
     std::string relativeName;
     std::uint64_t size = 0;
@@ -43,7 +43,7 @@ struct PackageProblem {
 
 struct PackageVerdict {
     std::vector<PackageProblem> problems;  // empty when the installer accepts the package
-    std::vector<PackageFile> files;        // the files that passed, in central-directory order
+    std::vector<PackageEntry> files;       // the files that passed, in central-directory order
     std::uint32_t entries = 0;
 };
 
@@ -59,7 +59,7 @@ using PackageSink = std::function<bool(const void* data, size_t size)>;
 
 // Inflates one file into `sink`, stopping as soon as it yields more bytes than its record promises.
 // False when the data is damaged, longer or shorter than promised, or its CRC-32 differs.
-bool inflate_package_file(mz_zip_archive& zip, const PackageFile& file, const PackageSink& sink);
+bool inflate_package_file(mz_zip_archive& zip, const PackageEntry& file, const PackageSink& sink);
 
 // The whole verdict on an archive held in an open stream of `size` bytes: examine_package, then
 // every file that passed inflated and thrown away. What the release tool and the fuzz targets run.
