@@ -33,6 +33,12 @@ struct UiRect {
 
 // The Done screen's launch button is narrower than primaryButton so that "Закрыть" fits beside it.
 inline constexpr UiRect kLaunchButton{360, 446, 304, 54};
+// The error screen's own change-folder button, drawn between the message and "Повторить": the start
+// screen's button would lie over the message there.
+inline constexpr UiRect kFailedChangeButton{360, 410, 170, 28};
+// A second press of the start button within this time of the start is the rest of a double-click
+// (or a bounce), not a request to cancel the install it has just started.
+inline constexpr int64_t kStartSettleNanoseconds = 600'000'000;
 
 // The installer's one window object. Everything here is touched on the window thread only, except
 // the five atomics (state, stepProgress, cancelRequested, bytesDone, bytesTotal) that the install
@@ -53,6 +59,8 @@ public:
     // One timer step at a given steady-clock time in nanoseconds: tick() with the clock made explicit.
     void tick_at(int64_t now);
     bool task_pending() const noexcept { return task.valid(); }
+    // The change-folder region that is live on the current screen, if any.
+    const UiRect* change_region() const noexcept;
 
     // Fits the render target to the client area and the current scale.
     void resize();
@@ -104,6 +112,8 @@ public:
     UiRect closeButton{826, 20, 36, 36};
     int64_t startTime;
     int64_t lastTick;
+    // Steady-clock time of the last install start; see kStartSettleNanoseconds.
+    int64_t installStartedAt = 0;
     common::ComPtr<ID2D1Factory> d2dFactory;
     common::ComPtr<IDWriteFactory> writeFactory;
     common::ComPtr<IWICImagingFactory> imagingFactory;

@@ -7,6 +7,7 @@
 #include "app/install_task.h"
 #include "app/message_text.h"
 #include "app/window.h"
+#include "app/window_proc.h"
 #include "install/folder_picker.h"
 #include "text/utf.h"
 
@@ -37,12 +38,24 @@ void Window::request_close() {
     closeRequested = true;
 }
 
+const UiRect* Window::change_region() const noexcept {
+    if (task_pending()) {
+        return nullptr;
+    }
+    switch (state.load()) {
+    case Idle: return &changeButton;
+    case Failed: return &kFailedChangeButton;
+    default: return nullptr;
+    }
+}
+
 void Window::click(float x, float y) {
     if (closeButton.contains(x, y) || (state.load() == Done && secondaryButton.contains(x, y))) {
         request_close();
         return;
     }
-    if (!task_pending() && state.load() != Done && changeButton.contains(x, y)) {
+    const UiRect* change = change_region();
+    if (change != nullptr && change->contains(x, y)) {
         change_folder();
         return;
     }
@@ -51,7 +64,9 @@ void Window::click(float x, float y) {
         return;
     }
     if (task_pending()) {
-        cancelRequested.exchange(true);
+        if (steady_now() - installStartedAt >= kStartSettleNanoseconds) {
+            cancelRequested.exchange(true);
+        }
         return;
     }
     if (state.load() == Done) {
@@ -68,10 +83,16 @@ void Window::click(float x, float y) {
     start_install();
 }
 
+// A choice that fails (a virtual folder, a folder whose contents cannot be examined) is reported,
+// and the player stays on the screen they were on with the folder they had.
 void Window::change_folder() {
-    const std::filesystem::path path = pick_path(hwnd, false);
-    if (!path.empty()) {
-        installDir = install_dir_for_choice(path);
+    try {
+        const std::filesystem::path path = pick_path(hwnd, false);
+        if (!path.empty()) {
+            installDir = install_dir_for_choice(path);
+        }
+    } catch (const std::exception& error) {
+        report_error(hwnd, error);
     }
 }
 
@@ -83,6 +104,7 @@ void Window::start_install() {
     errorText.clear();
     state.exchange(Preparing);
     shownProgress = 0.0f;
+    installStartedAt = steady_now();
     InstallTaskBody body{this, installDir, desktopDir, programsDir};
     task = std::async(std::launch::async, std::move(body));
 }

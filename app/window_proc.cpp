@@ -21,17 +21,12 @@ constexpr float kDragBand = 74.0f;
 constexpr DWORD kDarkModeAttribute = 20;      // DWMWA_USE_IMMERSIVE_DARK_MODE
 constexpr DWORD kCornerAttribute = 33;        // DWMWA_WINDOW_CORNER_PREFERENCE
 constexpr DWORD kRoundCorners = 2;            // DWMWCP_ROUND
+constexpr LPARAM kKeyWasDown = 0x40000000;     // WM_KEYDOWN: the key was already down (auto-repeat)
 
 // The message box of an error runs its own message loop, in which the timer keeps ticking and
 // painting. A fault that repeats on every frame would otherwise stack one box on another; while a
 // box is up, further errors are not reported again and painting waits.
 bool reportingError = false;
-
-void report_error(HWND owner, const std::exception& error) {
-    reportingError = true;
-    ::MessageBoxW(owner, message_text(error).c_str(), kTitle, MB_ICONERROR);
-    reportingError = false;
-}
 
 void paint_window(Window& window) {
     PAINTSTRUCT paint{};
@@ -67,8 +62,9 @@ void mouse_move(Window& window, LPARAM lParam) {
     // narrower launch button, and the change-folder region (over the closing text) is inactive.
     const bool done = window.state.load() == Done;
     const UiRect& primary = done ? kLaunchButton : window.primaryButton;
+    const UiRect* change = window.change_region();
     const bool pointing = primary.contains(x, y) || window.closeButton.contains(x, y) ||
-                          (!window.task_pending() && !done && window.changeButton.contains(x, y)) ||
+                          (change != nullptr && change->contains(x, y)) ||
                           (done && window.secondaryButton.contains(x, y));
     ::SetCursor(::LoadCursorW(nullptr, pointing ? IDC_HAND : IDC_ARROW));
 }
@@ -96,7 +92,8 @@ LRESULT handle(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) {
             window.request_close();
-        } else if (wParam == VK_RETURN) {
+        } else if (wParam == VK_RETURN && (lParam & kKeyWasDown) == 0) {
+            // Auto-repeat of a held Enter is no new press: it would cancel the install it started.
             window.click(500.0f, 470.0f);
         }
         return 0;
@@ -146,6 +143,12 @@ int run_window(HINSTANCE instance, int showCommand, std::optional<Window>& windo
 }
 
 }  // namespace
+
+void report_error(HWND owner, const std::exception& error) {
+    reportingError = true;
+    ::MessageBoxW(owner, message_text(error).c_str(), kTitle, MB_ICONERROR);
+    reportingError = false;
+}
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* window = reinterpret_cast<Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <exception>
+
 #include "app/window_placement.h"
 
 namespace installer {
@@ -20,6 +22,9 @@ void register_window_class(HINSTANCE instance);
 // The borderless pop-up window of the class, hidden, bound to window (its hwnd is set on creation),
 // with the dark-mode and rounded-corner attributes. Throws "Не удалось создать окно установщика".
 HWND create_main_window(Window& window, const WindowPlacement& placement);
+
+// Shows the error's message in a message box over owner; painting waits while it is up.
+void report_error(HWND owner, const std::exception& error);
 
 // The whole program behind wWinMain; returns the process exit code.
 int run_installer(HINSTANCE instance, int showCommand);

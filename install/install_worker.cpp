@@ -6,7 +6,9 @@
 #include <system_error>
 
 #include "common/com_apartment.h"
+#include "common/long_path.h"
 #include "install/cancellation.h"
+#include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/install_state.h"
 #include "install/placement.h"
@@ -25,6 +27,12 @@ constexpr char kCannotPrepare[] = "Не удалось подготовить у
 constexpr char kManifestUnavailable[] =
     "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
 constexpr char kCannotCreateStaging[] = "Не удалось создать папку установки";
+// The download's own text for a refused file speaks of mods; this installer fetches its package.
+constexpr char kPackageRefused[] = "Официальный сервер не отдал файл установки";
+
+// The manifest is a few hundred bytes: every attempt together gets this long, so a server that
+// trickles it or never finishes it cannot hold the installer.
+constexpr uint64_t kManifestTimeLimit = 30000;
 
 constexpr char kStagingPrefix[] = ".korvane-install-";
 constexpr size_t kStagingSuffixBytes = 12;
@@ -33,8 +41,16 @@ std::string release_manifest_url() {
     return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
 }
 
-nlohmann::json fetch_verified_manifest() {
-    const kr::HttpResponse response = kr::api_request(release_manifest_url(), "GET", "", "");
+nlohmann::json fetch_verified_manifest(const std::atomic<bool>* cancel) {
+    kr::HttpResponse response;
+    try {
+        response = kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
+    } catch (...) {
+        // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
+        throw_if_cancelled(cancel);
+        throw;
+    }
+    throw_if_cancelled(cancel);
     if (response.status != 200) {
         throw std::runtime_error(kManifestUnavailable);
     }
@@ -65,20 +81,6 @@ fs::path create_staging_folder(const fs::path& parent) {
     return staging;
 }
 
-// Once the placement has saved an old file, the staging folder is the only copy of it.
-bool holds_saved_files(const fs::path& previous) {
-    std::error_code error;
-    if (!fs::exists(previous, error)) {
-        return false;
-    }
-    for (fs::recursive_directory_iterator it(previous, error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path programsDir,
@@ -96,19 +98,27 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     throw_if_cancelled(cancel);
     state->exchange(Preparing);
 
-    const nlohmann::json manifest = fetch_verified_manifest();
+    const nlohmann::json manifest = fetch_verified_manifest(cancel);
     total->exchange(manifest["size"].get<uint64_t>());
     throw_if_cancelled(cancel);
 
-    const fs::path staging = create_staging_folder(target.parent_path());
-    const fs::path archive = staging / L"launcher.zip";
+    const fs::path parent = target.parent_path();
+    const fs::path staging = create_staging_folder(parent);
+    StagingFolderHold hold(staging);
+    // Extended-length, like every path below the staging folder: the extraction and the placement
+    // make theirs so, the download's part file is named after this one.
+    const fs::path archive = common::extended_length_path(staging / L"launcher.zip");
     const fs::path payload = staging / L"payload";
     const fs::path previous = staging / L"previous";
     bool keepStaging = false;
     try {
         state->exchange(Downloading);
-        kr::download_file(manifest["url"].get<std::string>(), archive, total->load(),
-                          manifest["sha256"].get<std::string>(), progress, cancel, done, "", false);
+        try {
+            kr::download_file(manifest["url"].get<std::string>(), archive, total->load(),
+                              manifest["sha256"].get<std::string>(), progress, cancel, done, "", false);
+        } catch (const kr::DownloadRefused&) {
+            throw std::runtime_error(kPackageRefused);
+        }
         throw_if_cancelled(cancel);
         state->exchange(Verifying);
         verify_downloaded_archive(manifest, archive);
@@ -118,18 +128,21 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
         progress->exchange(0.0f);
         try {
             place_package_files(payload, target, desktopDir, programsDir, previous, progress, cancel, state);
-        } catch (...) {
-            keepStaging = holds_saved_files(previous);
+        } catch (const PlacementNotRestored&) {
+            // The message sends the player to the saved files: they stay. An undo that restored
+            // everything needs them no more than a success does.
+            keepStaging = true;
             throw;
         }
     } catch (...) {
         if (!keepStaging) {
-            std::error_code ignored;
-            fs::remove_all(staging, ignored);
+            hold.release();
+            remove_own_folder(staging);
         }
         throw;
     }
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
+    hold.release();
+    remove_own_folder(staging);
+    remove_stale_staging_folders(parent);
     return manifest["version"].get<std::string>();
 }

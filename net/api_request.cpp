@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
 #include <optional>
 #include <string_view>
 
@@ -74,35 +75,43 @@ bool proxy_suspect(uint32_t code) {
 bool reached(uint64_t deadline) { return deadline != 0 && GetTickCount64() >= deadline; }
 
 HttpResponse exchange(const std::string& url, const std::string& method, const std::string& body,
-                      const std::string& token, uint64_t deadline, bool direct) {
-    HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(), nullptr);
+                      const std::string& token, uint64_t deadline, bool direct, const std::atomic<bool>* cancel) {
+    HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(), nullptr,
+                                       RequestLimits{cancel, 0});
     return read_response(request, method == "HEAD");
 }
 
 }  // namespace
 
 HttpResponse api_request(const std::string& url, const std::string& method, const std::string& body,
-                         const std::string& token) {
+                         const std::string& token, const ApiCallLimits& limits) {
     const uint64_t start = GetTickCount64();
     const std::string_view path = std::string_view(url).substr(0, url.find('?'));
     const std::optional<std::string> loginBody = login_body_for(method, path, body);
     const Endpoint endpoint = classify(method, path, loginBody.has_value());
-    const uint64_t deadline = endpoint.hasDeadline ? start + kAccountDeadline : 0;
+    uint64_t deadline = endpoint.hasDeadline ? start + kAccountDeadline : 0;
+    if (limits.time_limit != 0 && (deadline == 0 || start + limits.time_limit < deadline)) {
+        deadline = start + limits.time_limit;
+    }
+    const std::atomic<bool>* cancel = limits.cancel;
 
     bool direct = false;
     bool loginFallback = false;
     HttpResponse result;
+    // What a cancel during a pause leaves standing: the last attempt's failure, or its status.
+    std::exception_ptr lastFailure;
+    int32_t lastStatus = 0;
     for (int attempt = 0;; ++attempt) {
         if (reached(deadline)) {
             throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
         }
         const bool last = !endpoint.repeatable || attempt == kAttempts - 1;
         try {
-            result = exchange(url, method, body, token, deadline, direct);
+            result = exchange(url, method, body, token, deadline, direct, cancel);
             if (loginFallback && result.status == 409) {
                 const std::string loginUrl = std::string(path.substr(0, path.size() - kRegisterWord.size())) + "login" +
                                              url.substr(path.size());
-                HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct);
+                HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct, cancel);
                 if (login.status != 401) {
                     result = std::move(login);
                 }
@@ -110,11 +119,14 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
             if (last || !repeat_status(result.status)) {
                 return result;
             }
+            lastFailure = nullptr;
+            lastStatus = result.status;
             result = HttpResponse{};
         } catch (const NetworkError& error) {
             if (last || !error.is_retryable() || reached(deadline)) {
                 throw;
             }
+            lastFailure = std::current_exception();
             direct = !direct && proxy_suspect(error.code);
         }
         loginFallback = loginBody.has_value();
@@ -123,7 +135,13 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
         if (deadline != 0 && GetTickCount64() + pause >= deadline) {
             throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
         }
-        Sleep(static_cast<DWORD>(pause));
+        if (!pause_unless_cancelled(static_cast<DWORD>(pause), cancel)) {
+            if (lastFailure) {
+                std::rethrow_exception(lastFailure);
+            }
+            result.status = lastStatus;
+            return result;
+        }
     }
 }
 

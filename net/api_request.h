@@ -11,7 +11,16 @@ namespace kr {
 // and retryable transport errors, the proxy/direct switch, and the recovery of a registration whose
 // first answer was lost. Returns the last answer; throws what the engine throws, or NetworkError
 // "Сервер не ответил вовремя" (12002) once the deadline runs out.
+//
+// `limits` serves callers that must bound a call the endpoint table leaves open: `cancel` gives up the
+// current attempt at once and makes it the last, and `time_limit` (milliseconds, 0 for none) sets a
+// deadline over all attempts where the endpoint has none of its own.
+struct ApiCallLimits {
+    const std::atomic<bool>* cancel = nullptr;
+    uint64_t time_limit = 0;
+};
+
 HttpResponse api_request(const std::string& url, const std::string& method, const std::string& body,
-                         const std::string& token);
+                         const std::string& token, const ApiCallLimits& limits = {});
 
 }  // namespace kr

@@ -37,8 +37,23 @@ constexpr int kAttempts = 3;
 constexpr int kRangeAttempts = 3;
 constexpr DWORD kPauseStep = 500;
 
+// A server that trickles must not hold the download (the "slow retrieval" attack): a range request
+// that waits longer than kIdleLimit for its headers or for any byte, or whose body brings fewer
+// than kProgressFloor bytes in a kProgressWindow, counts as an interrupted transfer and is resumed
+// like one. 64 KiB per 15 s is about 4.3 KiB/s: a slow but honest 20 KiB/s line brings 300 KiB in
+// a window, and a trickling server is given up after three windows of its range.
+constexpr DWORD kIdleLimit = 15000;
+constexpr uint64_t kProgressWindow = 15000;
+constexpr uint64_t kProgressFloor = 64 * 1024;
+
 void throw_if_cancelled(const std::atomic<bool>* cancel) {
     if (cancel != nullptr && cancel->load()) {
+        throw std::runtime_error(kCancelled);
+    }
+}
+
+void pause(DWORD milliseconds, const std::atomic<bool>* cancel) {
+    if (!pause_unless_cancelled(milliseconds, cancel)) {
         throw std::runtime_error(kCancelled);
     }
 }
@@ -61,6 +76,27 @@ bool same_digest(const std::string& actual, const std::string& expected) {
     }
     return difference == 0;
 }
+
+// The bytes one range request brought in consecutive windows of kProgressWindow.
+class ProgressFloor {
+public:
+    // Counts a read; false when a window just ended below the floor.
+    bool keeps_up(DWORD count) {
+        bytes_ += count;
+        const uint64_t now = GetTickCount64();
+        if (now - windowStart_ < kProgressWindow) {
+            return true;
+        }
+        const bool enough = bytes_ >= kProgressFloor;
+        windowStart_ = now;
+        bytes_ = 0;
+        return enough;
+    }
+
+private:
+    uint64_t windowStart_ = GetTickCount64();
+    uint64_t bytes_ = 0;
+};
 
 // One attempt: the part file, the running hash and the request whose session and connection the
 // next range shares. The transport only hands bytes to `store`; where they go is decided there.
@@ -99,13 +135,15 @@ private:
                 request_range(last);
                 return;
             } catch (const NetworkError& error) {
-                if ((cancel_ != nullptr && cancel_->load()) || retry == kRangeAttempts - 1 || !error.is_retryable()) {
+                // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
+                throw_if_cancelled(cancel_);
+                if (retry == kRangeAttempts - 1 || !error.is_retryable()) {
                     throw;
                 }
                 if (offset_ == last + 1) {
                     return;
                 }
-                Sleep(kPauseStep * static_cast<DWORD>(retry + 1));
+                pause(kPauseStep * static_cast<DWORD>(retry + 1), cancel_);
             }
         }
     }
@@ -116,7 +154,8 @@ private:
         const std::wstring range = std::to_wstring(offset_) + L"-" + std::to_wstring(last);
         // The new request takes its share of the session and connection before the old one goes.
         std::unique_ptr<HttpRequest> request(new HttpRequest(
-            open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get())));
+            open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get(),
+                         RequestLimits{cancel_, kIdleLimit})));
         previous_ = std::move(request);
         HttpRequest& current = *previous_;
 
@@ -132,7 +171,7 @@ private:
                 throw std::runtime_error(kWrongPart);
             }
         } else {
-            throw std::runtime_error(official_ ? kOfficialRefused : kModRefused);
+            throw DownloadRefused(official_ ? kOfficialRefused : kModRefused);
         }
 
         const std::wstring length = current.response_header(L"Content-Length");
@@ -142,12 +181,10 @@ private:
             throw std::runtime_error(kSizeMismatch);
         }
 
+        ProgressFloor floor;
         for (;;) {
             throw_if_cancelled(cancel_);
-            DWORD count = 0;
-            if (!WinHttpReadData(current.handle.get(), buffer_.data(), kReadBuffer, &count)) {
-                throw NetworkError(kInterrupted, GetLastError(), current.secure_flags.load());
-            }
+            const DWORD count = current.read_some(buffer_.data(), kReadBuffer, kInterrupted);
             if (count == 0) {
                 if (offset_ == last + 1) {
                     return;
@@ -158,6 +195,9 @@ private:
                 throw std::runtime_error(kPartOverrun);
             }
             store(count);
+            if (!floor.keeps_up(count)) {
+                throw NetworkError(kInterrupted, ERROR_WINHTTP_TIMEOUT, 0);
+            }
         }
     }
 
@@ -235,7 +275,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
         if (bytes_done != nullptr) {
             bytes_done->exchange(0);
         }
-        Sleep(kPauseStep * static_cast<DWORD>(attempt + 1));
+        pause(kPauseStep * static_cast<DWORD>(attempt + 1), cancel);
     }
 }
 

@@ -28,7 +28,8 @@ constexpr char kNoAnswer[] = "Не удалось получить ответ с
 constexpr wchar_t kUserAgent[] = L"KORLAUNCHER/0.1";
 constexpr char kTokenDigits[] = "0123456789abcdef";
 constexpr size_t kTokenLength = 64;
-constexpr DWORD kAsyncCallbackMask = 0x006B0C30;
+// The mask of asynchronous requests, with DATA_AVAILABLE for the reads (see read_some).
+constexpr DWORD kAsyncCallbackMask = 0x006B0C30 | WINHTTP_CALLBACK_FLAG_DATA_AVAILABLE;
 constexpr DWORD kStreamPiece = 65536;
 // Name resolution, connecting and the TLS handshake together get at most this long in
 // asynchronous mode; the rest of the deadline applies once sending has begun.
@@ -42,6 +43,12 @@ constexpr DWORD kConnectPhaseLimit = 8000;
 // first anyway (closing cancels there) and under Wine lets the closed request end by itself.
 constexpr DWORD kHeaderWaitLimit = 90000;
 constexpr DWORD kHeaderWaitPastDeadline = 1000;
+
+// How often a wait looks at the cancel flag: well inside the second a cancel must take.
+constexpr DWORD kCancelPoll = 50;
+// Not a value WaitForMultipleObjects returns: the wait saw the cancel flag.
+constexpr DWORD kWaitCancelled = 0xFFFFFFF0;
+constexpr DWORD kNoLimit = INFINITE - 1;
 
 struct Timeouts {
     int resolve;
@@ -62,7 +69,24 @@ Timeouts session_timeouts(const std::string& url, bool stream_body, bool follow_
 
 DWORD remaining_until(uint64_t deadline) {
     const uint64_t now = GetTickCount64();
-    return now < deadline ? static_cast<DWORD>(std::min<uint64_t>(deadline - now, INFINITE - 1)) : 0;
+    return now < deadline ? static_cast<DWORD>(std::min<uint64_t>(deadline - now, kNoLimit)) : 0;
+}
+
+// Waits like WaitForMultipleObjects (any one event), but in short slices while a cancel flag is
+// given, returning kWaitCancelled as soon as the flag is seen set.
+DWORD wait_or_cancel(const HANDLE* events, DWORD count, DWORD timeout, const std::atomic<bool>* cancel) {
+    const uint64_t end = GetTickCount64() + timeout;
+    for (;;) {
+        if (cancel != nullptr && cancel->load()) {
+            return kWaitCancelled;
+        }
+        const DWORD left = remaining_until(end);
+        const DWORD slice = cancel != nullptr ? std::min(left, kCancelPoll) : left;
+        const DWORD result = WaitForMultipleObjects(count, events, FALSE, slice);
+        if (result != WAIT_TIMEOUT || slice == left) {
+            return result;
+        }
+    }
 }
 
 bool valid_token(const std::string& token) {
@@ -103,20 +127,20 @@ void RequestHandle::reset(HINTERNET handle) noexcept {
         return;
     }
     const DWORD lastError = GetLastError();
-    if (WinHttpCloseHandle(old) && owner_->callback_active) {
-        WaitForSingleObject(owner_->closed_event.get(), INFINITE);
-    }
+    WinHttpCloseHandle(old);
     SetLastError(lastError);
 }
 
 HttpRequest::HttpRequest(const std::string& url, const std::string& method, const std::string& body,
                          const std::string& token, bool stream_body, bool follow_redirects, uint64_t deadline,
-                         bool direct, const std::wstring& range, HttpRequest* reuse) {
-    if (deadline != 0) {
-        completion_event.reset(create_event(false));
-        closed_event.reset(create_event(true));
-        sending_event.reset(create_event(true));
-        if (!completion_event || !closed_event || !sending_event) {
+                         bool direct, const std::wstring& range, HttpRequest* reuse, const RequestLimits& limits)
+    : signals(std::make_shared<RequestSignals>()), limits(limits) {
+    const bool async = deadline != 0 || limits.cancel != nullptr || limits.idle_limit != 0;
+    if (async) {
+        signals->completion_event.reset(create_event(false));
+        signals->closed_event.reset(create_event(true));
+        signals->sending_event.reset(create_event(true));
+        if (!signals->completion_event || !signals->closed_event || !signals->sending_event) {
             throw std::runtime_error(kCannotOpenNetwork);
         }
     }
@@ -155,12 +179,12 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     // A session opened for asynchronous use makes every request on it asynchronous, which a
     // synchronous exchange (no events, no callbacks) cannot follow, and the reverse: share only
     // within one mode.
-    if (reuse != nullptr && reuse->origin_key == origin_key && (reuse->deadline != 0) == (deadline != 0)) {
+    if (reuse != nullptr && reuse->origin_key == origin_key && reuse->callback_active == async) {
         session = reuse->session;
         connection = reuse->connection;
     } else {
         session.reset(WinHttpOpen(kUserAgent, direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, deadline != 0 ? WINHTTP_FLAG_ASYNC : 0),
+                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, async ? WINHTTP_FLAG_ASYNC : 0),
                       InternetCloser{});
         if (!session) {
             throw std::runtime_error(kCannotOpenNetwork);
@@ -178,15 +202,18 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     if (handle.get() == nullptr) {
         throw std::runtime_error(kCannotCreateRequest);
     }
-    const DWORD mask = deadline != 0 ? kAsyncCallbackMask : WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
+    const DWORD mask = async ? kAsyncCallbackMask : WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
     if (WinHttpSetStatusCallback(handle.get(), status_callback, mask, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         throw std::runtime_error(kCannotSecure);
     }
-    HttpRequest* self = this;
-    if (!WinHttpSetOption(handle.get(), WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self)) {
+    RequestSignals* context = signals.get();
+    if (!WinHttpSetOption(handle.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
         throw std::runtime_error(kCannotConfigure);
     }
-    callback_active = deadline != 0;
+    callback_active = async;
+    if (async) {
+        signals->held_by_winhttp = signals;
+    }
     set_dword_option(handle.get(), WINHTTP_OPTION_REDIRECT_POLICY,
                      follow_redirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
                                       : WINHTTP_OPTION_REDIRECT_POLICY_NEVER,
@@ -194,10 +221,14 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     set_dword_option(handle.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH,
                      kCannotProtect);
     // Best effort, like the session timeouts: see kHeaderWaitLimit.
+    // With an idle limit the same holds: the given-up request ends by itself shortly after.
     DWORD headerWait = kHeaderWaitLimit;
     if (deadline != 0) {
         headerWait = static_cast<DWORD>(
-            std::min<uint64_t>(kHeaderWaitLimit, uint64_t{remaining_until(deadline)} + kHeaderWaitPastDeadline));
+            std::min<uint64_t>(headerWait, uint64_t{remaining_until(deadline)} + kHeaderWaitPastDeadline));
+    }
+    if (limits.idle_limit != 0) {
+        headerWait = std::min(headerWait, limits.idle_limit + kHeaderWaitPastDeadline);
     }
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait, sizeof headerWait);
 
@@ -218,7 +249,7 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
         optionalSize = bodySize;
     }
     const BOOL sent = WinHttpSendRequest(handle.get(), headers.c_str(), static_cast<DWORD>(headers.size()), optional,
-                                         optionalSize, bodySize, reinterpret_cast<DWORD_PTR>(this));
+                                         optionalSize, bodySize, reinterpret_cast<DWORD_PTR>(context));
     await_completion(sent, kCannotSend, true);
 
     if (stream_body) {
@@ -227,7 +258,7 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
             const DWORD piece = static_cast<DWORD>(std::min<size_t>(kStreamPiece, body.size() - written));
             DWORD count = 0;
             if (!WinHttpWriteData(handle.get(), body.data() + written, piece, &count)) {
-                throw NetworkError(kUploadInterrupted, GetLastError(), secure_flags.load());
+                throw NetworkError(kUploadInterrupted, GetLastError(), signals->secure_flags.load());
             }
             if (count == 0) {
                 throw NetworkError(kUploadInterrupted, ERROR_WINHTTP_CONNECTION_ERROR, 0);
@@ -241,28 +272,77 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
 
 void HttpRequest::await_completion(BOOL ok, const char* message, bool sending) {
     DWORD error = ok ? 0 : GetLastError();
-    if (deadline != 0 && (ok || error == ERROR_IO_PENDING)) {
-        DWORD wait = 0;
-        if (sending) {
-            const HANDLE events[] = {completion_event.get(), sending_event.get()};
-            wait = WaitForMultipleObjects(2, events, FALSE, std::min(remaining_until(deadline), kConnectPhaseLimit));
-            if (wait == WAIT_OBJECT_0 + 1) {
-                wait = WaitForSingleObject(completion_event.get(), remaining_until(deadline));
-            }
-        } else {
-            wait = WaitForSingleObject(completion_event.get(), remaining_until(deadline));
-        }
-        if (wait == WAIT_OBJECT_0) {
-            error = async_error.load();
-        } else if (wait == WAIT_TIMEOUT) {
-            error = ERROR_WINHTTP_TIMEOUT;
-        } else {
-            error = GetLastError();
-        }
+    if (callback_active && (ok || error == ERROR_IO_PENDING)) {
+        error = wait_for_completion(sending);
     }
     if (error != 0) {
         handle.reset();
-        throw NetworkError(message, error, secure_flags.load());
+        throw NetworkError(message, error, signals->secure_flags.load());
+    }
+}
+
+DWORD HttpRequest::wait_for_completion(bool sending) {
+    // Both taken fresh before each wait.
+    const auto timeLeft = [this] { return deadline != 0 ? remaining_until(deadline) : kNoLimit; };
+    const auto phaseLimit = [&] { return std::min(timeLeft(), limits.idle_limit != 0 ? limits.idle_limit : kNoLimit); };
+    const HANDLE completion = signals->completion_event.get();
+    DWORD wait = 0;
+    if (sending) {
+        const HANDLE events[] = {completion, signals->sending_event.get()};
+        wait = wait_or_cancel(events, 2, std::min(timeLeft(), kConnectPhaseLimit), limits.cancel);
+        if (wait == WAIT_OBJECT_0 + 1) {
+            wait = wait_or_cancel(&completion, 1, phaseLimit(), limits.cancel);
+        }
+    } else {
+        wait = wait_or_cancel(&completion, 1, phaseLimit(), limits.cancel);
+    }
+    switch (wait) {
+    case WAIT_OBJECT_0:
+        return signals->async_error.load();
+    case WAIT_TIMEOUT:
+        return ERROR_WINHTTP_TIMEOUT;
+    case kWaitCancelled:
+        return ERROR_WINHTTP_OPERATION_CANCELLED;
+    default:
+        return GetLastError();
+    }
+}
+
+DWORD HttpRequest::read_some(char* destination, DWORD capacity, const char* message) {
+    capacity = std::min(capacity, RequestSignals::kBufferSize);
+    if (!callback_active) {
+        DWORD count = 0;
+        const BOOL ok = WinHttpReadData(handle.get(), destination, capacity, &count);
+        await_completion(ok, message, false);
+        return count;
+    }
+    // Wine runs an asynchronous read inside the call when some data is already there, and then waits
+    // for the whole buffer: ask what has arrived first, so the read takes only bytes already there and
+    // every wait for more happens here, where a cancel or a limit can end it.
+    await_completion(WinHttpQueryDataAvailable(handle.get(), nullptr), message, false);
+    const DWORD available = signals->bytes_available.load();
+    if (available == 0) {
+        return 0;
+    }
+    // The read lands in the shared buffer: a read that is given up may still complete into it later.
+    await_completion(WinHttpReadData(handle.get(), signals->buffer, std::min(capacity, available), nullptr), message,
+                     false);
+    const DWORD count = std::min<DWORD>(signals->bytes_read.load(), capacity);
+    std::copy_n(signals->buffer, count, destination);
+    return count;
+}
+
+bool pause_unless_cancelled(DWORD milliseconds, const std::atomic<bool>* cancel) {
+    const uint64_t end = GetTickCount64() + milliseconds;
+    for (;;) {
+        if (cancel != nullptr && cancel->load()) {
+            return false;
+        }
+        const DWORD left = remaining_until(end);
+        if (left == 0) {
+            return true;
+        }
+        Sleep(std::min(left, kCancelPoll));
     }
 }
 
@@ -272,32 +352,41 @@ void CALLBACK status_callback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
     }
     // Runs on WinHTTP's threads (or inside the caller's WinHTTP call): it only exchanges counters and
     // signals events, and nothing here can throw into Windows.
-    auto* request = reinterpret_cast<HttpRequest*>(context);
+    auto* signals = reinterpret_cast<RequestSignals*>(context);
     switch (status) {
     case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
         if (info != nullptr && info_length == sizeof(DWORD)) {
-            request->secure_flags.exchange(*static_cast<const DWORD*>(info));
+            signals->secure_flags.exchange(*static_cast<const DWORD*>(info));
         }
         break;
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        SetEvent(request->closed_event.get());
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
+        // WinHTTP's last word about this handle: its reference goes, after the event is set.
+        const std::shared_ptr<RequestSignals> last = std::move(signals->held_by_winhttp);
+        SetEvent(signals->closed_event.get());
         break;
+    }
     case WINHTTP_CALLBACK_STATUS_SENDING_REQUEST:
-        SetEvent(request->sending_event.get());
+        SetEvent(signals->sending_event.get());
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
         if (info != nullptr && info_length == sizeof(WINHTTP_ASYNC_RESULT)) {
-            request->async_error.exchange(static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
-            SetEvent(request->completion_event.get());
+            signals->async_error.exchange(static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
+            SetEvent(signals->completion_event.get());
         }
         break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        if (info != nullptr && info_length == sizeof(DWORD)) {
+            signals->bytes_available.exchange(*static_cast<const DWORD*>(info));
+        }
+        SetEvent(signals->completion_event.get());
+        break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        request->bytes_read.exchange(info_length);
-        SetEvent(request->completion_event.get());
+        signals->bytes_read.exchange(info_length);
+        SetEvent(signals->completion_event.get());
         break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-        SetEvent(request->completion_event.get());
+        SetEvent(signals->completion_event.get());
         break;
     default:
         break;

@@ -18,14 +18,31 @@ struct InternetCloser {
     void operator()(void* handle) const noexcept;
 };
 
-struct HttpRequest;
+// What a request's status callback touches: the counters, the events and the buffer of an
+// asynchronous read. Shared between the request and WinHTTP, which holds its reference from the
+// moment the request handle carries it as context until the handle-closing notification: a request
+// that is given up while WinHTTP still runs it (under Wine closing does not end a pending request)
+// cannot make a late notification or a late read reach freed memory.
+struct RequestSignals {
+    static constexpr DWORD kBufferSize = 65536;
 
-// The WinHTTP request handle of one HttpRequest. Closing it in asynchronous mode waits for the
-// handle-closing notification, so no status callback can still be running against the owner when
-// the owner's events are closed.
+    std::atomic<uint32_t> secure_flags{0};
+    std::atomic<uint32_t> async_error{0};
+    std::atomic<uint32_t> bytes_read{0};
+    std::atomic<uint32_t> bytes_available{0};
+    common::UniqueKernelHandle completion_event;
+    common::UniqueKernelHandle closed_event;
+    common::UniqueKernelHandle sending_event;
+    char buffer[kBufferSize];
+    // WinHTTP's reference, dropped by the handle-closing notification.
+    std::shared_ptr<RequestSignals> held_by_winhttp;
+};
+
+// The request handle of one HttpRequest. Closing it never waits: in asynchronous mode the signals
+// stay alive through WinHTTP's own reference until the closing notification.
 class RequestHandle {
 public:
-    explicit RequestHandle(HttpRequest* owner) noexcept : owner_(owner) {}
+    RequestHandle() noexcept = default;
     RequestHandle(const RequestHandle&) = delete;
     RequestHandle& operator=(const RequestHandle&) = delete;
     ~RequestHandle() { reset(); }
@@ -34,8 +51,18 @@ public:
     void reset(HINTERNET handle = nullptr) noexcept;
 
 private:
-    HttpRequest* owner_;
     HINTERNET handle_ = nullptr;
+};
+
+// What may end the waits of an asynchronous request besides its deadline.
+//   cancel: polled while waiting; a set flag gives the request up at once (WinHTTP 12017).
+//   idle_limit: milliseconds that any one wait after the request has gone out (for the headers, for
+//   one read) may last before it counts as a timeout (WinHTTP 12002); 0 for no limit.
+// Either makes the request asynchronous, so that the calling thread can leave a wait that WinHTTP
+// itself would not end.
+struct RequestLimits {
+    const std::atomic<bool>* cancel = nullptr;
+    DWORD idle_limit = 0;
 };
 
 // The status and whole body of an answer.
@@ -46,13 +73,13 @@ struct HttpResponse {
 
 // One HTTP exchange. WinHTTP holds the record's address as its context value, so the record is
 // built in place (see open_request) and never copied or moved. Members are destroyed in reverse
-// order: the keys, then the request handle (waiting for its closing notification), then the shared
-// connection and session, then the events the callback signals.
+// order: the keys, then the request handle, then the shared connection and session, then this
+// record's share of the signals.
 struct HttpRequest {
     // Opens the exchange and returns once the response headers have arrived; see open_request.
     HttpRequest(const std::string& url, const std::string& method, const std::string& body, const std::string& token,
                 bool stream_body, bool follow_redirects, uint64_t deadline, bool direct, const std::wstring& range,
-                HttpRequest* reuse);
+                HttpRequest* reuse, const RequestLimits& limits);
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
 
@@ -60,22 +87,25 @@ struct HttpRequest {
     // and throws NetworkError with `message` as its base text.
     void await_completion(BOOL ok, const char* message, bool sending);
 
+    // Reads up to `capacity` (at most RequestSignals::kBufferSize) bytes of the body into
+    // `destination`; 0 at its end. Fails like await_completion, with `message`.
+    DWORD read_some(char* destination, DWORD capacity, const char* message);
+
+    // The outcome of waiting for an asynchronous call's completion: 0, or the error code.
+    DWORD wait_for_completion(bool sending);
+
     // The numeric status; records a throttle entry for a 429 or a throttling 403.
     int32_t response_status();
     // The first occurrence of a header, or empty when it is absent or longer than 511 characters.
     std::wstring response_header(const std::wstring& name) const;
 
-    std::atomic<uint32_t> secure_flags{0};
-    std::atomic<uint32_t> async_error{0};
-    std::atomic<uint32_t> bytes_read{0};
-    common::UniqueKernelHandle completion_event;
-    common::UniqueKernelHandle closed_event;
-    common::UniqueKernelHandle sending_event;
+    std::shared_ptr<RequestSignals> signals;
     bool callback_active = false;
     std::shared_ptr<void> session;
     std::shared_ptr<void> connection;
-    RequestHandle handle{this};
+    RequestHandle handle;
     uint64_t deadline = 0;
+    RequestLimits limits;
     std::wstring origin_key;
     std::wstring request_key;
 };
@@ -84,15 +114,21 @@ struct HttpRequest {
 // open_request(...)` or `new HttpRequest(open_request(...))`).
 //   token: empty or 64 characters of lowercase hex; range: "first-last" or empty;
 //   deadline: absolute GetTickCount64 milliseconds, or 0 for a synchronous exchange;
-//   reuse: an earlier request of the same origin whose session and connection are shared.
+//   reuse: an earlier request of the same origin whose session and connection are shared;
+//   limits: cancellation and the idle limit (see RequestLimits).
 inline HttpRequest open_request(const std::string& url, const std::string& method, const std::string& body,
                                 const std::string& token, bool stream_body, bool follow_redirects, uint64_t deadline,
-                                bool direct, const std::wstring& range, HttpRequest* reuse) {
-    return HttpRequest(url, method, body, token, stream_body, follow_redirects, deadline, direct, range, reuse);
+                                bool direct, const std::wstring& range, HttpRequest* reuse,
+                                const RequestLimits& limits = {}) {
+    return HttpRequest(url, method, body, token, stream_body, follow_redirects, deadline, direct, range, reuse,
+                       limits);
 }
 
-// Installed on every request handle; the context value is the HttpRequest.
+// Installed on every request handle; the context value is the request's RequestSignals.
 void CALLBACK status_callback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD info_length);
+
+// Sleeps `milliseconds`, or less once the flag (may be null) is set; returns false when it was.
+bool pause_unless_cancelled(DWORD milliseconds, const std::atomic<bool>* cancel);
 
 // Reads the whole answer (at most 16 MiB), checking it against its Content-Length.
 HttpResponse read_response(HttpRequest& request, bool is_head);

@@ -25,6 +25,10 @@ constexpr SecureReason kSecureReasons[] = {
 };
 constexpr char kSecurePrefix[] = ". Защищённое соединение: ";
 constexpr char kHandshakeFailed[] = "сбой согласования TLS";
+// Wine reports every certificate problem as a failed secure channel, with no flags to name one; on
+// Windows it is a handshake that went wrong before any certificate was judged. Either way the
+// player can only look at what usually breaks TLS on a home machine.
+constexpr char kChannelFailed[] = "не удалось установить; проверьте дату и время Windows, антивирус или прокси";
 
 // Bits that mean the certificate itself was judged bad; a retry would meet the same certificate.
 constexpr uint32_t kCertificateJudgedBad = 0x3E;
@@ -43,6 +47,9 @@ std::string network_error_text(const char* base, uint32_t code, uint32_t secure_
             }
         }
         text += reason;
+    } else if (code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) {
+        text += kSecurePrefix;
+        text += kChannelFailed;
     }
     return text + " (WinHTTP " + std::to_string(code) + ")";
 }

@@ -65,16 +65,10 @@ HttpResponse read_response(HttpRequest& request, bool is_head) {
         WinHttpQueryHeaders(request.handle.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &length, WINHTTP_NO_HEADER_INDEX) != FALSE;
 
-    const bool async = request.deadline != 0;
     char buffer[kReadBuffer];
     for (;;) {
-        DWORD count = 0;
         // The read completes like a send or a receive: same waits, same closing on failure.
-        const BOOL ok = WinHttpReadData(request.handle.get(), buffer, sizeof buffer, async ? nullptr : &count);
-        request.await_completion(ok, kReadInterrupted, false);
-        if (async) {
-            count = request.bytes_read.load();
-        }
+        const DWORD count = request.read_some(buffer, sizeof buffer, kReadInterrupted);
         if (count == 0) {
             if (!is_head && lengthKnown && response.body.size() != contentLength) {
                 throw NetworkError(kIncompleteAnswer, ERROR_WINHTTP_CONNECTION_ERROR, 0);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 #include "release/package_verdict.h"
 
@@ -33,7 +34,9 @@ std::filesystem::path path_from_ascii(const std::string& name) {
 [[noreturn]] void refuse(const char* message) { throw std::runtime_error(message); }
 
 void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output) {
-    const std::filesystem::path target = output / path_from_ascii(file.relativeName);
+    // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
+    const std::filesystem::path target =
+        common::extended_length_path(output / path_from_ascii(file.relativeName));
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
     const PackageSink write = [&](const void* data, size_t size) {
@@ -83,7 +86,7 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     if (std::filesystem::exists(output)) refuse(kOutputExists);
     ensure_no_reparse_points(output);
 
-    FileStream archiveStream(_wfopen(archive.c_str(), L"rb"));
+    FileStream archiveStream(_wfopen(common::extended_length_path(archive).c_str(), L"rb"));
     if (!archiveStream) refuse(kPackageCorruptZip);
     std::error_code sizeError;
     const std::uint64_t archiveSize = std::filesystem::file_size(archive, sizeError);
@@ -94,7 +97,7 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     // before anything is written; sizes and CRCs are checked as each file is inflated.
     const PackageVerdict verdict = examine_package(reader.get(), PackageScan::FirstProblem);
     if (!verdict.problems.empty()) refuse(verdict.problems.front().refusal);
-    std::filesystem::create_directories(output);
+    std::filesystem::create_directories(common::extended_length_path(output));
     for (const PackageEntry& file : verdict.files) {
         extract_file(reader.get(), file, output);
     }

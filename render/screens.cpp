@@ -118,6 +118,9 @@ void Window::compose_frame() {
         draw_text(L"Не получилось\nзавершить установку.", {360, 114, 470, 115}, 30, kPrimaryText, true,
                   headingAlpha);
         draw_text(errorText, {360, 248, 460, 158}, 14, kErrorText, false, 1.0f);
+        fill_rounded_rect(kFailedChangeButton,
+                          kFailedChangeButton.contains(mouseX, mouseY) ? kChangeButtonHover : kChangeButton, 7.0f, 1.0f);
+        draw_text(L"Изменить папку", kFailedChangeButton, 11, kLightText, true, 1.0f, true);
         draw_button(primaryButton, L"Повторить", true);
         draw_text(L"Проверь подключение и доступ к папке установки.", {360, 512, 458, 30}, 11, kSecondaryText,
                   false, 1.0f);

@@ -1,3 +1,5 @@
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include "app/window.h"
@@ -28,7 +30,8 @@ TEST(FolderPicker, CancellingTheChangeFolderCommandKeepsTheFolder) {
     EXPECT_EQ(window->installDir, original);
     EXPECT_TRUE(window.alive());
 
-    // The Failed screen does not draw the button, but the region still opens the dialog.
+    // The error screen has a change-folder button of its own, below the message; a click on the
+    // message itself (where the start screen's button would be) opens nothing.
     window->click(500, 470);
     fake_task::release();
     ASSERT_TRUE(window.tick_until_task_taken());
@@ -36,10 +39,49 @@ TEST(FolderPicker, CancellingTheChangeFolderCommandKeepsTheFolder) {
     {
         test::DialogCloser canceller;
         window->click(780, 330);
+        ::Sleep(500);  // the closer looks every tenth of a second
+        EXPECT_FALSE(canceller.pressed());
+    }
+    {
+        test::DialogCloser canceller;
+        window->click(445, 424);  // "Изменить папку"
         EXPECT_TRUE(canceller.pressed());
     }
     EXPECT_EQ(window->installDir, original);
     EXPECT_EQ(window->state.load(), Failed);
+}
+
+// A picker that fails shows its message; the player stays on the screen with the folder they had.
+TEST(FolderPicker, APickerErrorIsReportedAndTheWindowStays) {
+    fake_task::reset({"", "Нет сети"});
+    test::TestWindow window;
+    const auto original = window->installDir;
+    // Without COM on the window's thread the dialog cannot be made: "Не удалось открыть выбор пути".
+    // The thread's apartment is left as often as it was entered, and entered again as often after.
+    int left = 0;
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    while (left < 16 && ::CoGetApartmentType(&type, &qualifier) == S_OK &&
+           (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+        ::CoUninitialize();
+        ++left;
+    }
+    ASSERT_GT(left, 0);
+    struct Reenter {
+        int times;
+        ~Reenter() {
+            for (int i = 0; i < times; ++i) ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        }
+    } reenter{left};
+    {
+        test::DialogCloser closer;  // presses Escape in the message box
+        window->click(780, 330);
+        EXPECT_TRUE(closer.pressed());
+    }
+    EXPECT_TRUE(window.alive());
+    EXPECT_FALSE(window->closeRequested);
+    EXPECT_EQ(window->state.load(), Idle);
+    EXPECT_EQ(window->installDir, original);
 }
 
 }  // namespace

@@ -132,6 +132,7 @@ expect_ink 06-failed message 360 248 460 158
 
 click 500 470            # "Повторить"
 task_started
+sleep 0.7                # a second press right after the start is taken for the rest of a double-click
 click 500 470            # "Отменить установку"
 step "state 2 0.2 20971520 104857600"
 capture 07-cancelling

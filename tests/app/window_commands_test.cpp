@@ -26,6 +26,8 @@ protected:
         fake_task::release();
         ASSERT_TRUE(window.tick_until_task_taken());
     }
+    // As if the moment in which a second press counts as part of the starting one had passed.
+    void settle() { window->installStartedAt -= installer::kStartSettleNanoseconds; }
 
     test::TestWindow window;
 };
@@ -83,6 +85,7 @@ TEST_F(WindowCommands, PrimaryButtonDuringAnInstallOnlyRequestsCancel) {
     fake_task::end_on_cancel();
     start();
     window->state = Downloading;  // as the worker would have set it
+    settle();
     window->click(kEnterX, kEnterY);
     EXPECT_TRUE(window->cancelRequested.load());
     EXPECT_EQ(window->state.load(), Downloading);
@@ -96,6 +99,7 @@ TEST_F(WindowCommands, PrimaryButtonDuringAnInstallOnlyRequestsCancel) {
 TEST_F(WindowCommands, ACancelledInstallFailingForAnotherReasonReturnsToIdleSilently) {
     fake_task::reset({"", "Не удалось скачать пакет"});
     start();
+    settle();
     window->click(kEnterX, kEnterY);
     finish();
     EXPECT_EQ(window->state.load(), Idle);
@@ -104,20 +108,49 @@ TEST_F(WindowCommands, ACancelledInstallFailingForAnotherReasonReturnsToIdleSile
 
 TEST_F(WindowCommands, ACancelledInstallThatSucceedsAnywayIsDone) {
     start();
+    settle();
     window->click(kEnterX, kEnterY);
     finish();
     EXPECT_EQ(window->state.load(), Done);
 }
 
-TEST_F(WindowCommands, HoldingEnterStartsThenCancels) {
+TEST_F(WindowCommands, HoldingEnterStartsTheInstallAndNeverCancelsIt) {
     const HWND hwnd = window->hwnd;
-    ::SendMessageW(hwnd, WM_KEYDOWN, VK_RETURN, 0);
+    constexpr LPARAM kRepeat = 0x40000001;  // the key was already down; repeat count 1
+    ::SendMessageW(hwnd, WM_KEYDOWN, VK_RETURN, 1);
     ASSERT_TRUE(window->task_pending());
     ASSERT_TRUE(fake_task::wait_started());
+    // The keyboard's auto-repeat, well past the moment after the start.
+    for (int i = 0; i < 30; ++i) {
+        ::SendMessageW(hwnd, WM_KEYDOWN, VK_RETURN, kRepeat);
+        ::Sleep(33);
+    }
     EXPECT_FALSE(window->cancelRequested.load());
-    ::SendMessageW(hwnd, WM_KEYDOWN, VK_RETURN, 0x40000000);  // auto-repeat
+    // Released and pressed again: a new press cancels.
+    ::SendMessageW(hwnd, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001));
+    ::SendMessageW(hwnd, WM_KEYDOWN, VK_RETURN, 1);
     EXPECT_TRUE(window->cancelRequested.load());
     EXPECT_EQ(fake_task::runs(), 1);
+}
+
+// A double-click on "Установить лаунчер" starts the install; its second click does not cancel it.
+TEST_F(WindowCommands, ADoubleClickOnStartDoesNotCancel) {
+    for (int apart : {150, 300}) {
+        SCOPED_TRACE(apart);
+        fake_task::reset({"1.4.2", ""});
+        test::TestWindow fresh;
+        ::SendMessageW(fresh->hwnd, WM_LBUTTONUP, 0, MAKELPARAM(500, 470));
+        ASSERT_TRUE(fresh->task_pending());
+        ::Sleep(static_cast<DWORD>(apart));
+        ::SendMessageW(fresh->hwnd, WM_LBUTTONUP, 0, MAKELPARAM(500, 470));
+        EXPECT_FALSE(fresh->cancelRequested.load());
+        // A deliberate click a moment later still cancels.
+        ::Sleep(700);
+        ::SendMessageW(fresh->hwnd, WM_LBUTTONUP, 0, MAKELPARAM(500, 470));
+        EXPECT_TRUE(fresh->cancelRequested.load());
+        fake_task::release();
+        ASSERT_TRUE(fresh.tick_until_task_taken());
+    }
 }
 
 TEST_F(WindowCommands, ClosingDuringAnInstallWaitsForTheTask) {

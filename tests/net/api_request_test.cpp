@@ -1,5 +1,10 @@
 // The API call policy: which calls are repeated, the pauses between attempts, the registration
 // recovery and the deadline of the account endpoints.
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "net/api_request.h"
 #include "tests/net/net_test.h"
 #include "tests/support/expect_error.h"
@@ -116,6 +121,46 @@ TEST_F(NetTest, LoginDeadlineEndsTheRetries) {
     test::expect_network_error([&] { kr::api_request(server().url("https", "/api/login"), "POST", "{}", ""); }, 12002,
                                "Сервер не ответил вовремя (WinHTTP 12002)");
     EXPECT_EQ(requests().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// A caller's bound over all attempts, for an endpoint that has no deadline of its own.
+TEST_F(NetTest, ATimeLimitBoundsACallThatHasNoDeadline) {
+    server().script("/downloads/launcher-release.json", {{{"body", "{}"}, {"content_length", 1000}}});
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        kr::api_request(server().url("https", "/downloads/launcher-release.json"), "GET", "", "",
+                        kr::ApiCallLimits{nullptr, 2000});
+        ADD_FAILURE() << "an answer that never ends was accepted";
+    } catch (const kr::NetworkError& error) {
+        EXPECT_EQ(error.code, 12002u) << error.what();
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1900));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+// A cancel gives the current attempt up and makes it the last one.
+TEST_F(NetTest, ACancelEndsTheCallWithoutFurtherAttempts) {
+    server().script("/silent", {{{"hang", true}}});
+    std::atomic<bool> cancel{false};
+    std::future<kr::HttpResponse> call = std::async(std::launch::async, [&] {
+        return kr::api_request(server().url("https", "/silent"), "GET", "", "", kr::ApiCallLimits{&cancel, 0});
+    });
+    while (requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto start = std::chrono::steady_clock::now();
+    cancel = true;
+    try {
+        call.get();
+        ADD_FAILURE() << "a cancelled call answered";
+    } catch (const kr::NetworkError& error) {
+        EXPECT_EQ(error.code, 12017u) << error.what();  // given up by the caller: never retried
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(requests().size(), 1u);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ kr::HttpResponse fetch_by(const std::string& url, uint64_t deadline) {
     return kr::read_response(request, false);
 }
 
-TEST_F(NetTest, AsynchronousExchangeAndClosingWaitsForTheNotification) {
+TEST_F(NetTest, AsynchronousExchangeAndClosingReleasesWinHttpsShare) {
     server().script("/async", {{{"status", 200}, {"body_size", 100000}}});
     EXPECT_EQ(fetch_by(server().url("https", "/async"), GetTickCount64() + 10000).body.size(), 100000u);
 
@@ -22,9 +22,13 @@ TEST_F(NetTest, AsynchronousExchangeAndClosingWaitsForTheNotification) {
                                                GetTickCount64() + 10000, false, L"", nullptr);
     EXPECT_TRUE(request.callback_active);
     EXPECT_EQ(request.response_status(), 200);
-    // Once the handle is replaced, WinHTTP has said its last word about this record.
+    // WinHTTP holds its own share of the signals until its last word about the handle.
+    EXPECT_EQ(request.signals.use_count(), 2);
     request.handle.reset();
-    EXPECT_EQ(WaitForSingleObject(request.closed_event.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(request.signals->closed_event.get(), 10000), WAIT_OBJECT_0);
+    // The notification drops its share just after setting the event.
+    for (int i = 0; i < 1000 && request.signals.use_count() != 1; ++i) Sleep(1);
+    EXPECT_EQ(request.signals.use_count(), 1);
 }
 
 TEST_F(NetTest, DeadlineInThePastWaitsNoTimeAtAll) {
@@ -54,7 +58,11 @@ TEST_F(NetTest, SilentServerTimesOutAtTheDeadline) {
     const auto elapsed = Clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
     EXPECT_LT(elapsed, std::chrono::seconds(15));
-    EXPECT_EQ(server().records()["records"].size(), 1u);
+    // A request given up by an earlier test may still reach the server late; count this one's only.
+    const nlohmann::json seen = server().records();
+    int silent = 0;
+    for (const auto& record : seen["records"]) silent += record["path"] == "/silent" ? 1 : 0;
+    EXPECT_EQ(silent, 1);
 }
 
 }  // namespace

@@ -247,3 +247,34 @@ TEST_F(DownloadTest, NonAsciiFolderNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A slow but honest connection never trips the minimum-progress rule, although under Wine each 64 KiB
+// read completes only once the whole buffer has arrived (about 3.2 s at 20 KiB/s).
+TEST_F(DownloadTest, AnHonestSlowServerIsNeverGivenUp) {
+    constexpr uint64_t kSize = 200 * 1024;
+    const std::string digest = server().make_file("f", kSize, 11);
+    server().script("/slow", {file_answer({{"rate", 20 * 1024}})});
+    download("/slow", kSize, digest);
+    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    EXPECT_EQ(ranges_seen(), Names{"bytes=0-204799"});
+}
+
+// A cancel reaches the download while it waits in a pause between two attempts of a range.
+TEST_F(DownloadTest, CancelDuringThePauseBetweenAttemptsEndsAtOnce) {
+    const std::string digest = server().make_file("f", 300000, 12);
+    server().script("/dropping", {file_answer({{"close_after", 1000}})});
+    std::future<void> run = std::async(std::launch::async, [&] { download("/dropping", 300000, digest); });
+    // The first request ends early at once; the pause before the second lasts half a second.
+    while (ranges_seen().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    cancel = true;
+    test::expect_error([&] { run.get(); }, "Загрузка отменена");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_EQ(ranges_seen().size(), 1u);
+    EXPECT_EQ(files_left(), Names{});
+}
+
+}  // namespace

@@ -17,6 +17,8 @@ their own Wine prefix only. Everything listens on 127.0.0.1 only.
 Control requests (JSON bodies):
     POST /reset                          forget scripts and records
     POST /script {"path", "responses"}   queue answers for a path; the last one repeats
+    POST /mute {"listener"}              until the next reset, that listener accepts connections and
+                                         never answers the TLS handshake
     POST /file {"name", "size", "seed"}  make a deterministic file; answers {"sha256"}
     POST /file {"name", "path"}          serve a copy of the file at that Linux path; answers {"sha256"}
     POST /sign {"package", "version", "url"}
@@ -41,6 +43,7 @@ An answer (every member optional):
     "close_after": n               close cleanly after n bytes of the body
     "reset": true                  reset the connection after the body (or its first close_after bytes)
     "stall_after": n, "stall": s   hold the body back for s seconds after n bytes
+    "rate": n                      send the body at n bytes per second (the headers at once)
     "delay": s                     wait s seconds before answering
     "drop": true                   reset the connection without answering
     "hang": true                   never answer (until the client gives up, or two minutes)
@@ -91,6 +94,7 @@ class State:
             self.files = {}
             self.records = []
             self.connections = {}
+            self.muted = set()
 
     def touch(self):
         self.last_activity = time.monotonic()
@@ -147,6 +151,11 @@ def file_answer(answer, headers):
 class ScriptedHandler(socketserver.BaseRequestHandler):
     def handle(self):
         connection = self.request
+        with STATE.lock:
+            muted = self.server.name in STATE.muted
+        if muted:
+            hold_silently(connection)
+            return
         if isinstance(connection, ssl.SSLSocket):
             try:
                 connection.do_handshake()
@@ -205,11 +214,15 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
         head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
         if method == "HEAD":
             payload = b""
-        stall_at = answer.get("stall_after", len(payload))
-        connection.sendall(head + payload[:stall_at])
-        if stall_at < len(payload):
-            time.sleep(answer.get("stall", 1))
-            connection.sendall(payload[stall_at:])
+        if "rate" in answer:
+            connection.sendall(head)
+            trickle(connection, payload, answer["rate"])
+        else:
+            stall_at = answer.get("stall_after", len(payload))
+            connection.sendall(head + payload[:stall_at])
+            if stall_at < len(payload):
+                time.sleep(answer.get("stall", 1))
+                connection.sendall(payload[stall_at:])
         if answer.get("reset"):
             # Give the client time to take the headers: a reset discards what it has not read yet.
             time.sleep(0.3)
@@ -227,6 +240,30 @@ def shut_down(connection):
     try:
         connection.shutdown(socket.SHUT_RDWR)
     except (OSError, ValueError):
+        pass
+
+
+def trickle(connection, payload, rate):
+    """The body at `rate` bytes per second in tenth-of-a-second pieces, for at most HANG_SECONDS."""
+    piece = max(1, rate // 10)
+    interval = piece / rate
+    deadline = time.monotonic() + HANG_SECONDS
+    for start in range(0, len(payload), piece):
+        if time.monotonic() > deadline:
+            return
+        connection.sendall(payload[start:start + piece])
+        time.sleep(interval)
+
+
+def hold_silently(connection):
+    """A TCP connection whose TLS handshake never comes: whatever the client sends is read and ignored."""
+    deadline = time.monotonic() + HANG_SECONDS
+    try:
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([connection], [], [], 0.5)
+            if readable and not os.read(connection.fileno(), 4096):
+                return
+    except OSError:
         pass
 
 
@@ -279,6 +316,9 @@ class ControlHandler(socketserver.StreamRequestHandler):
             with STATE.lock:
                 STATE.files[command["name"]] = data
             answer = {"sha256": hashlib.sha256(data).hexdigest()}
+        elif target == "/mute":
+            with STATE.lock:
+                STATE.muted.add(command["listener"])
         elif target == "/records":
             with STATE.lock:
                 answer = {"records": STATE.records, "connections": STATE.connections}

@@ -104,6 +104,8 @@ nlohmann::json LoopbackServer::control(const std::string& command, const nlohman
 
 void LoopbackServer::reset() { control("/reset", nullptr); }
 
+void LoopbackServer::mute(const std::string& listener) { control("/mute", {{"listener", listener}}); }
+
 void LoopbackServer::script(const std::string& path, const std::vector<nlohmann::json>& responses) {
     control("/script", {{"path", path}, {"responses", responses}});
 }

@@ -22,6 +22,8 @@ public:
 
     // Forgets every script, file and record: call at the start of each test.
     void reset();
+    // Until the next reset, the listener accepts connections and never answers the TLS handshake.
+    void mute(const std::string& listener);
     // Queues answers for a path (see loopback_server.py); the last one repeats.
     void script(const std::string& path, const std::vector<nlohmann::json>& responses);
     // A deterministic file of `size` bytes that "file" answers serve; returns its SHA-256 (hex).
