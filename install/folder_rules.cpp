@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "common/long_path.h"
+#include "install/cleanup.h"
+#include "install/folder_walk.h"
 
 namespace fs = std::filesystem;
 
@@ -50,6 +55,50 @@ fs::file_status status_of(const fs::path& path) {
 bool is_regular_file_at(const fs::path& path) { return fs::is_regular_file(status_of(path)); }
 bool is_folder_at(const fs::path& path) { return fs::is_directory(status_of(path)); }
 
+bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool is_folder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+// A staging folder that an earlier run of this program left inside the install folder.
+bool is_leftover_staging(std::wstring_view name, DWORD attributes) {
+    return is_staging_folder_name(name) && is_folder(attributes) && !is_link(attributes);
+}
+
+// True when the folder holds nothing but leftover staging folders.
+bool holds_only_leftovers(const fs::path& folder) {
+    bool only = true;
+    const bool listed = list_folder(common::extended_length_path(folder), [&](std::wstring_view name, DWORD attributes) {
+        only = only && is_leftover_staging(name, attributes);
+    });
+    return listed && only;
+}
+
+// An interrupted first install: its staging folder is still there, and everything else is a file
+// the package is about to overwrite (saved first, like any file it replaces) or a folder on the
+// way to one. Anything else, a link included, means the folder is not only ours.
+bool is_unfinished_install(const fs::path& folder, const std::vector<fs::path>& packageFiles) {
+    std::set<std::wstring> files;
+    std::set<std::wstring> folders;
+    for (const fs::path& file : packageFiles) {
+        files.insert(file.generic_wstring());
+        for (fs::path parent = file.parent_path(); !parent.empty(); parent = parent.parent_path()) {
+            folders.insert(parent.generic_wstring());
+        }
+    }
+    std::set<std::wstring> leftovers;
+    for (const WalkEntry& entry : walk_folder(common::extended_length_path(folder))) {
+        const std::wstring relative = entry.relative.generic_wstring();
+        const std::wstring top = relative.substr(0, relative.find(L'/'));
+        if (top == relative && is_leftover_staging(relative, entry.attributes)) {
+            leftovers.insert(top);
+            continue;
+        }
+        if (leftovers.count(top) != 0) continue;  // what the interrupted run had staged
+        if (is_link(entry.attributes)) return false;
+        const bool known = is_folder(entry.attributes) ? folders.count(relative) != 0 : files.count(relative) != 0;
+        if (!known) return false;
+    }
+    return !leftovers.empty();
+}
 
 // The Windows path model, done here rather than by std::filesystem: MinGW's library does not know
 // network root names, and would turn \\server\share\Korvane into \server\share\Korvane, a folder
@@ -173,7 +222,9 @@ std::vector<std::wstring> install_path_prefixes(const fs::path& path) {
 
 void ensure_install_path_has_no_links(const fs::path& path) {
     for (const std::wstring& query : install_path_prefixes(path)) {
-        const DWORD attributes = GetFileAttributesW(query.c_str());
+        // Past MAX_PATH a plain query fails and would pass the prefix over unseen.
+        const fs::path asked = query.size() < MAX_PATH ? fs::path(query) : common::extended_length_path(query);
+        const DWORD attributes = GetFileAttributesW(asked.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             throw std::runtime_error(kPathHasLink);
         }
@@ -194,18 +245,21 @@ bool is_existing_installation(const fs::path& folder) {
            is_regular_file_at(folder / L"shaders" / L"ui.vert.spv");
 }
 
-InstallTarget classify_install_target(const fs::path& folder) {
+InstallTarget classify_install_target(const fs::path& folder, const std::vector<fs::path>& packageFiles) {
     if (!fs::exists(folder)) {
         return InstallTarget::Missing;
     }
     if (!fs::is_directory(folder)) {
         throw std::runtime_error(kFolderNotEmpty);
     }
-    if (fs::is_empty(folder)) {
+    if (fs::is_empty(folder) || holds_only_leftovers(folder)) {
         return InstallTarget::EmptyFolder;
     }
     if (is_existing_installation(folder)) {
         return InstallTarget::Installation;
+    }
+    if (!packageFiles.empty() && is_unfinished_install(folder, packageFiles)) {
+        return InstallTarget::UnfinishedInstall;
     }
     throw std::runtime_error(kFolderNotEmpty);
 }

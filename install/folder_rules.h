@@ -24,12 +24,18 @@ std::vector<std::wstring> install_path_prefixes(const std::filesystem::path& pat
 bool is_existing_installation(const std::filesystem::path& folder);
 
 enum class InstallTarget {
-    Missing,        // nothing there yet: the package folder is moved into place whole
-    EmptyFolder,    // staged placement into an empty folder
-    Installation,   // staged placement over an installed launcher (an update)
+    Missing,           // nothing there yet: the package folder is moved into place whole
+    EmptyFolder,       // staged placement into an empty folder
+    Installation,      // staged placement over an installed launcher (an update)
+    UnfinishedInstall, // staged placement over an interrupted first install of this package
 };
 
-// The rule the placement applies before it touches anything. Throws "В выбранной папке находятся
-// другие файлы. Выберите пустую папку." for a file or a non-empty folder without an installation,
-// and the filesystem errors of "exists", "status" and "is_empty".
-InstallTarget classify_install_target(const std::filesystem::path& folder);
+// The rule the placement applies before it touches anything. Staging folders that interrupted runs
+// left inside do not count as the folder's content. A folder that holds such a staging folder and
+// otherwise only files of `packageFiles` (relative paths) and the folders leading to them is a first
+// install that was cut short while its files moved into place; it may be installed over.
+// Throws "В выбранной папке находятся другие файлы. Выберите пустую папку." for a file or a folder
+// with other content and no installation, and the filesystem errors of "exists", "status" and
+// "is_empty".
+InstallTarget classify_install_target(const std::filesystem::path& folder,
+                                      const std::vector<std::filesystem::path>& packageFiles = {});

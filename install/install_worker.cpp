@@ -6,7 +6,9 @@
 #include <system_error>
 
 #include "common/com_apartment.h"
+#include "common/long_path.h"
 #include "install/cancellation.h"
+#include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/install_state.h"
 #include "install/placement.h"
@@ -79,20 +81,6 @@ fs::path create_staging_folder(const fs::path& parent) {
     return staging;
 }
 
-// Once the placement has saved an old file, the staging folder is the only copy of it.
-bool holds_saved_files(const fs::path& previous) {
-    std::error_code error;
-    if (!fs::exists(previous, error)) {
-        return false;
-    }
-    for (fs::recursive_directory_iterator it(previous, error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path programsDir,
@@ -114,8 +102,12 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     total->exchange(manifest["size"].get<uint64_t>());
     throw_if_cancelled(cancel);
 
-    const fs::path staging = create_staging_folder(target.parent_path());
-    const fs::path archive = staging / L"launcher.zip";
+    const fs::path parent = target.parent_path();
+    const fs::path staging = create_staging_folder(parent);
+    StagingFolderHold hold(staging);
+    // Extended-length, like every path below the staging folder: the extraction and the placement
+    // make theirs so, the download's part file is named after this one.
+    const fs::path archive = common::extended_length_path(staging / L"launcher.zip");
     const fs::path payload = staging / L"payload";
     const fs::path previous = staging / L"previous";
     bool keepStaging = false;
@@ -136,18 +128,21 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
         progress->exchange(0.0f);
         try {
             place_package_files(payload, target, desktopDir, programsDir, previous, progress, cancel, state);
-        } catch (...) {
-            keepStaging = holds_saved_files(previous);
+        } catch (const PlacementNotRestored&) {
+            // The message sends the player to the saved files: they stay. An undo that restored
+            // everything needs them no more than a success does.
+            keepStaging = true;
             throw;
         }
     } catch (...) {
         if (!keepStaging) {
-            std::error_code ignored;
-            fs::remove_all(staging, ignored);
+            hold.release();
+            remove_own_folder(staging);
         }
         throw;
     }
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
+    hold.release();
+    remove_own_folder(staging);
+    remove_stale_staging_folders(parent);
     return manifest["version"].get<std::string>();
 }

@@ -9,8 +9,11 @@
 #include <system_error>
 #include <vector>
 
+#include "common/long_path.h"
 #include "install/cancellation.h"
+#include "install/cleanup.h"
 #include "install/folder_rules.h"
+#include "install/folder_walk.h"
 #include "install/install_state.h"
 #include "install/shortcuts.h"
 #include "release/random_hex.h"
@@ -53,11 +56,10 @@ void copy_file_replacing(const fs::path& from, const fs::path& to) {
 // links on its way into the install folder.
 std::vector<fs::path> list_package_files(const fs::path& payload, const fs::path& installDir) {
     std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(payload)) {
-        if (entry.is_regular_file()) {
-            fs::path relative = entry.path().lexically_relative(payload);
-            ensure_install_path_has_no_links(installDir / relative);
-            files.push_back(std::move(relative));
+    for (WalkEntry& entry : walk_folder(common::extended_length_path(payload))) {
+        if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+            ensure_install_path_has_no_links(installDir / entry.relative);
+            files.push_back(std::move(entry.relative));
         }
     }
     std::stable_sort(files.begin(), files.end(), launcher_last);
@@ -85,13 +87,13 @@ std::vector<fs::path> missing_folders_towards(const fs::path& installDir, const 
 // made, the folder goes back so that the install folder is missing again.
 void place_into_new_folder(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
                            const fs::path& programsDir, std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
-    replace_path_with_retry(payload, installDir);
+    replace_path_with_retry(common::extended_length_path(payload), common::extended_length_path(installDir));
     try {
         throw_if_cancelled(cancel);
         state->exchange(InstallState::Shortcuts);
         create_launcher_shortcuts(installDir, desktopDir, programsDir);
     } catch (...) {
-        replace_path_with_retry(installDir, payload);
+        replace_path_with_retry(common::extended_length_path(installDir), common::extended_length_path(payload));
         throw;
     }
 }
@@ -127,8 +129,7 @@ bool roll_back(const PlacementRecord& record, const fs::path& installDir, const 
             ok = ok && !error;
         }
     }
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
+    remove_own_folder(staging);
     for (auto it = record.createdDirs.rbegin(); it != record.createdDirs.rend(); ++it) {
         std::error_code error;
         fs::remove(*it, error);
@@ -138,16 +139,24 @@ bool roll_back(const PlacementRecord& record, const fs::path& installDir, const 
 }
 
 std::string backup_location(const fs::path& backup) {
-    std::error_code error;
-    const fs::path full = fs::absolute(backup, error);
-    return utf8_from_wide((error ? backup : full).native());
+    return utf8_from_wide(common::plain_path(common::extended_length_path(backup)).native());
 }
 
-void place_staged(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
-                  const fs::path& programsDir, const fs::path& backup, std::atomic<float>* progress,
-                  std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
-    const std::vector<fs::path> fileList = list_package_files(payload, installDir);
+// Windows refuses to replace a read-only file. The old file is saved in the backup already, and
+// its copy there keeps the attribute for an undo.
+void make_replaceable(const fs::path& destination) {
+    const DWORD attributes = GetFileAttributesW(destination.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(destination.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+}
 
+// Every path below but `linkedDir` (the install folder as the shortcuts name it) is in its
+// extended-length form: a package may nest files past MAX_PATH.
+void place_staged(const fs::path& payload, const fs::path& installDir, const fs::path& linkedDir,
+                  const fs::path& desktopDir, const fs::path& programsDir, const fs::path& backup,
+                  const std::vector<fs::path>& fileList, std::atomic<float>* progress, std::atomic<bool>* cancel,
+                  std::atomic<int32_t>* state) {
     fs::create_directory(backup);
     const fs::path staging = installDir / (kStagingPrefix + wide_from_utf8(random_hex(12)));
     if (!fs::create_directory(staging)) {
@@ -182,6 +191,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
                 fs::create_directory(folder);
                 record.createdDirs.push_back(folder);
             }
+            make_replaceable(destination);
             replace_path_with_retry(staging / relative, destination);
             record.placed.push_back(relative);
             progress->exchange(static_cast<float>(record.placed.size()) / static_cast<float>(fileList.size()));
@@ -189,17 +199,18 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
 
         throw_if_cancelled(cancel);
         state->exchange(InstallState::Shortcuts);
-        create_launcher_shortcuts(installDir, desktopDir, programsDir);
+        create_launcher_shortcuts(linkedDir, desktopDir, programsDir);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         if (!roll_back(record, installDir, staging, backup)) {
-            throw std::runtime_error(kCannotRestore + backup_location(backup));
+            throw PlacementNotRestored(kCannotRestore + backup_location(backup));
         }
         std::rethrow_exception(failure);
     }
 
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
+    // The new files are in place: staging folders of this run and of interrupted earlier ones go.
+    remove_own_folder(staging);
+    remove_stale_staging_folders(installDir);
 }
 
 }  // namespace
@@ -230,9 +241,11 @@ void place_package_files(const fs::path& payload, const fs::path& installDir, co
                          std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
     ensure_install_path_has_no_links(installDir);
     throw_if_cancelled(cancel);
-    if (classify_install_target(installDir) == InstallTarget::Missing) {
+    const std::vector<fs::path> fileList = list_package_files(payload, installDir);
+    if (classify_install_target(installDir, fileList) == InstallTarget::Missing) {
         place_into_new_folder(payload, installDir, desktopDir, programsDir, cancel, state);
         return;
     }
-    place_staged(payload, installDir, desktopDir, programsDir, backup, progress, cancel, state);
+    place_staged(common::extended_length_path(payload), common::extended_length_path(installDir), installDir,
+                 desktopDir, programsDir, common::extended_length_path(backup), fileList, progress, cancel, state);
 }

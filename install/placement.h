@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <stdexcept>
 
 // Puts the extracted package (payload) into the install folder and then creates the shortcuts.
 // A missing install folder is filled by moving the whole package folder into place; an empty folder
@@ -15,6 +16,13 @@ void place_package_files(const std::filesystem::path& payload, const std::filesy
                          const std::filesystem::path& desktopDir, const std::filesystem::path& programsDir,
                          const std::filesystem::path& backup, std::atomic<float>* progress,
                          std::atomic<bool>* cancel, std::atomic<int32_t>* state);
+
+// The undo after a failed placement could not restore everything: the message names the backup
+// folder, which therefore has to stay.
+class PlacementNotRestored : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // Replace-existing, write-through move of a file or folder on one volume. A running launcher may
 // still hold the destination open, so access, sharing and lock violations are retried for about

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/com_ptr.h"
+#include "install/cleanup.h"
 #include "release/random_hex.h"
 #include "text/utf.h"
 
@@ -129,5 +130,9 @@ void create_launcher_shortcuts(const fs::path& installDir, const fs::path& deskt
     } catch (...) {
         undo(slots);
         throw;
+    }
+    // Both links are in place: hidden names that interrupted runs left behind have no use any more.
+    for (const fs::path* folder : {&desktopDir, &programsDir}) {
+        remove_stale_shortcut_temporaries(*folder);
     }
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -71,7 +72,8 @@ std::vector<PackageEntry> examine_entries(mz_zip_archive& zip) {
 }
 
 void extract_entry(mz_zip_archive& zip, const PackageEntry& entry, const std::filesystem::path& output) {
-    const std::filesystem::path target = output / entry.relative;
+    // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
+    const std::filesystem::path target = common::extended_length_path(output / entry.relative);
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
     if (!stream || !mz_zip_reader_extract_to_cfile(&zip, entry.index, stream.get(), 0)) {
@@ -118,7 +120,7 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     if (std::filesystem::exists(output)) refuse(kOutputExists);
     ensure_no_reparse_points(output);
 
-    FileStream archiveStream(_wfopen(archive.c_str(), L"rb"));
+    FileStream archiveStream(_wfopen(common::extended_length_path(archive).c_str(), L"rb"));
     if (!archiveStream) refuse(kPackageCorruptZip);
     std::error_code sizeError;
     const std::uint64_t archiveSize = std::filesystem::file_size(archive, sizeError);
@@ -126,7 +128,7 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     if (sizeError || !reader.open(archiveStream.get(), archiveSize)) refuse(kPackageCorruptZip);
 
     const std::vector<PackageEntry> entries = examine_entries(reader.get());
-    std::filesystem::create_directories(output);
+    std::filesystem::create_directories(common::extended_length_path(output));
     for (const PackageEntry& entry : entries) {
         extract_entry(reader.get(), entry, output);
     }

@@ -13,6 +13,7 @@ packages=(
   libssl-dev openssl
   xvfb xdotool x11-utils imagemagick
   nginx curl
+  osslsigncode
 )
 missing=()
 # Tools the machine may already have from elsewhere than Debian's packages.

@@ -140,4 +140,55 @@ TEST(InstallTarget, AcceptanceRule) {
     test::expect_error([&] { classify_install_target(temp / "only-folder"); }, kFolderNotEmpty);
 }
 
+// An interrupted run leaves its inner staging folder behind; the next run must not take the folder
+// for someone else's because of it, and must not take someone else's folder for an interrupted run.
+TEST(InstallTarget, LeftoversOfInterruptedRunsDoNotCount) {
+    test::TempFolder temp;
+    const fs::path stale = L".korvane-install-0123456789abcdef01234567";
+    const std::vector<fs::path> package = {L"launcher.json", L"shaders\\ui.vert.spv", L"assets\\fonts\\regular.png",
+                                           L"KORLAUNCHER.exe"};
+    const auto folder_with = [&](const std::string& name, std::vector<std::string> files) {
+        const fs::path folder = temp / name;
+        test::write_file(folder / stale / "assets" / "fonts" / "regular.json", "staged copy");
+        for (const std::string& file : files) test::write_file(folder / file, "x");
+        return folder;
+    };
+    const struct {
+        std::string name;
+        std::vector<std::string> files;
+        InstallTarget expected;  // Missing stands for "refused"
+    } cases[] = {
+        {"only-staging", {}, InstallTarget::EmptyFolder},
+        {"half-placed", {"launcher.json", "shaders/ui.vert.spv"}, InstallTarget::UnfinishedInstall},
+        {"unknown-file-in-a-package-folder", {"launcher.json", "assets/fonts/unknown.bin"}, InstallTarget::Missing},
+        {"with-a-players-file", {"launcher.json", "notes.txt"}, InstallTarget::Missing},
+        {"installed", {"KORLAUNCHER.exe", "mods/extra.bin"}, InstallTarget::Installation},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = folder_with(c.name, c.files);
+        if (c.expected == InstallTarget::Missing) {
+            test::expect_error([&] { classify_install_target(folder, package); }, kFolderNotEmpty);
+        } else {
+            EXPECT_EQ(classify_install_target(folder, package), c.expected);
+        }
+    }
+    // A folder made for a file that was not moved in yet.
+    fs::create_directories(temp / "folder-only" / stale);
+    fs::create_directories(temp / "folder-only" / "assets" / "fonts");
+    EXPECT_EQ(classify_install_target(temp / "folder-only", package), InstallTarget::UnfinishedInstall);
+
+    // Package files without the staging folder are no evidence of an interrupted run.
+    test::write_file(temp / "no-staging" / "launcher.json", "x");
+    test::expect_error([&] { classify_install_target(temp / "no-staging", package); }, kFolderNotEmpty);
+
+    // A link with a staging folder's name is not a leftover of this program.
+    fs::create_directories(temp / "elsewhere");
+    fs::create_directories(temp / "linked");
+    {
+        const test::UnixLink link(temp / "linked" / stale, temp / "elsewhere");
+        test::expect_error([&] { classify_install_target(temp / "linked", package); }, kFolderNotEmpty);
+    }
+}
+
 }  // namespace

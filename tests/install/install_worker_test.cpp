@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/long_path.h"
 #include "install/install_state.h"
 #include "tests/install/package_fixture.h"
 #include "tests/release/sample_package.h"
@@ -387,7 +388,7 @@ TEST_F(InstallWorker, CancelDuringTheDownloadLeavesNothingBehind) {
     EXPECT_FALSE(shortcuts_exist());
 }
 
-TEST_F(InstallWorker, UpdateFailingAfterReplacingFilesKeepsTheStagingFolderWithTheSavedFiles) {
+TEST_F(InstallWorker, UpdateWhoseUndoRestoredEveryFileLeavesNothingBehind) {
     const test::Tree installed = tree_of(package_of("installed"));
     test::write_tree(installDir, installed);
     publish(package_of("update"), "1.5.0");
@@ -399,12 +400,131 @@ TEST_F(InstallWorker, UpdateFailingAfterReplacingFilesKeepsTheStagingFolderWithT
 
     EXPECT_EQ(test::read_tree(installDir), installed);
     EXPECT_FALSE(shortcuts_exist());
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+}
+
+TEST_F(InstallWorker, UpdateWhoseUndoIsIncompleteKeepsTheStagingFolderItNames) {
+    const test::Tree installed = tree_of(package_of("installed"));
+    test::write_tree(installDir, installed);
+    publish(package_of("update"), "1.5.0");
+    auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
+    std::future<std::string> run = start();
+    // Every other file is in place and the executable is being waited for: a saved copy that goes
+    // missing now cannot be put back by the undo.
+    const test::Tree update = tree_of(package_of("update"));
+    const auto files =
+        std::count_if(update.begin(), update.end(), [](const auto& entry) { return entry.first.back() != '/'; });
+    const float allButOne = static_cast<float>(files - 1) / static_cast<float>(files);
+    ASSERT_TRUE(wait_until([&] { return state.load() == Installing && progress.load() >= allButOne - 0.001f; }));
     const std::vector<std::string> staging = staging_folders();
     ASSERT_EQ(staging.size(), 1u);
     const fs::path kept = installDir.parent_path() / staging[0];
-    EXPECT_EQ(test::read_tree(kept / "previous"), installed);
+    ASSERT_TRUE(fs::remove(kept / "previous" / "launcher.json"));
+    std::string error;
+    try {
+        ADD_FAILURE() << "installed " << run.get();
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    launcher.reset();
+
+    EXPECT_EQ(error, std::string("Не удалось восстановить файлы. Резервная копия сохранена: ") +
+                         (kept / "previous").string());
+    test::Tree saved = installed;
+    saved.erase("launcher.json");
+    EXPECT_EQ(test::read_tree(kept / "previous"), saved);
     EXPECT_TRUE(fs::is_regular_file(kept / "launcher.zip"));
     EXPECT_EQ(test::read_tree(kept / "payload"), tree_of(package_of("update")));
+    test::Tree restored = installed;
+    restored["launcher.json"] = tree_of(package_of("update")).at("launcher.json");
+    EXPECT_EQ(test::read_tree(installDir), restored);
+}
+
+TEST_F(InstallWorker, ReadOnlyFilesNeitherBlockTheUpdateNorItsCleanup) {
+    test::write_tree(installDir, tree_of(package_of("installed")));
+    for (const char* file : {"launcher.json", "KORLAUNCHER.exe"}) {
+        const fs::path path = installDir / file;
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    publish(package_of("update"), "1.5.0");
+
+    EXPECT_EQ(start().get(), "1.5.0");
+    EXPECT_EQ(test::read_tree(installDir), tree_of(package_of("update")));
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+}
+
+// What killed and failed runs leave: staging folders beside and inside the install folder (with
+// part files and read-only saved copies) and hidden shortcut temporaries. Names the program does
+// not make, and links, stay.
+TEST_F(InstallWorker, SuccessfulRunRemovesTheLeftoversOfEarlierRunsAndNothingElse) {
+    const fs::path apps = installDir.parent_path();
+    const test::Tree installed = tree_of(package_of("installed"));
+    test::write_tree(installDir, installed);
+    const test::Tree leftover = {{"launcher.zip.part-0123456789abcdef", "part"},
+                                 {"previous/launcher.json", "saved"}};
+    const std::vector<fs::path> leftoverFolders = {apps / ".korvane-install-0123456789abcdef01234567",
+                                                   apps / ".korvane-install-aaaaaaaaaaaaaaaaaaaaaaaa",
+                                                   installDir / ".korvane-install-bbbbbbbbbbbbbbbbbbbbbbbb"};
+    for (const fs::path& folder : leftoverFolders) {
+        test::write_tree(folder, leftover);
+        const fs::path saved = folder / "previous" / "launcher.json";
+        ASSERT_TRUE(SetFileAttributesW(saved.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const test::Tree foreign = {{"notes.txt", "mine"}, {".korvane-install-mine/keep.txt", "mine"}};
+    test::write_tree(apps / "Other Game", foreign);
+    test::write_file(apps / ".korvane-install-cccccccccccccccccccccccc", "a file of that name is not ours");
+    for (const fs::path& folder : {desktopDir, programsDir}) {
+        test::write_file(folder / ".Korvane-Launcher-0123456789abcdef.lnk", "killed before the move");
+        test::write_file(folder / ".Korvane-Launcher-0123456789abcdef.bak", "old link moved aside");
+        test::write_file(folder / "Other Game.lnk", "someone else's");
+    }
+    test::TempFolder disposable;
+    test::write_file(disposable / "slot1.sav", "progress");
+    publish(package_of("update"), "1.5.0");
+    {
+        const test::UnixLink link(apps / ".korvane-install-dddddddddddddddddddddddd", disposable.path());
+        EXPECT_EQ(start().get(), "1.5.0");
+        EXPECT_TRUE(fs::exists(link.path()));
+    }
+
+    EXPECT_EQ(test::read_tree(installDir), tree_of(package_of("update")));
+    EXPECT_EQ(names_in(apps), (std::vector<std::string>{".korvane-install-cccccccccccccccccccccccc",
+                                                        "Korvane Launcher", "Other Game"}));
+    EXPECT_EQ(test::read_tree(apps / "Other Game"), test::with_folders(foreign));
+    EXPECT_EQ(test::read_tree(disposable.path()), test::Tree({{"slot1.sav", "progress"}}));
+    for (const fs::path& folder : {desktopDir, programsDir}) {
+        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"Korvane Launcher.lnk", "Other Game.lnk"}));
+    }
+}
+
+// Deeper than MAX_PATH below the install folder: installed, updated, updated again, each run
+// through download, extraction, placement with backup, and cleanup.
+TEST_F(InstallWorker, PackageWithAPathPastMaxPathInstallsAndUpdates) {
+    const std::string deep = "assets/" + std::string(90, 'a') + "/" + std::string(90, 'b') + "/" +
+                             std::string(90, 'c') + "/deep.bin";
+    const auto release = [&](const std::string& name) {
+        std::vector<test::ZipEntry> entries = test::sample_package();
+        for (test::ZipEntry& entry : entries) {
+            if (entry.name.back() != '/') entry.data += name;
+        }
+        entries.emplace_back("KORLAUNCHER/" + deep, "deep file of " + name);
+        return entries;
+    };
+    const fs::path longest = installDir / deep;
+    ASSERT_GE(fs::absolute(longest).native().size(), 330u);
+    const fs::path tree = common::extended_length_path(installDir);
+
+    for (const std::string name : {"first", "second", "third"}) {
+        SCOPED_TRACE(name);
+        server.reset();
+        publish(release(name), "1.0.0");
+        EXPECT_EQ(start().get(), "1.0.0");
+        EXPECT_EQ(test::read_tree(tree), tree_of(release(name)));
+        EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+    }
+    // Short enough again for the temporary folder's own removal.
+    ASSERT_TRUE(MoveFileW(common::extended_length_path(installDir / "assets" / std::string(90, 'a')).c_str(),
+                          common::extended_length_path(installDir / "assets" / "a").c_str()));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/long_path.h"
+#include "install/folder_walk.h"
 #include "install/placement.h"
 #include "tests/support/files.h"
 #include "text/utf.h"
@@ -101,14 +103,15 @@ void write_tree(const fs::path& folder, const Tree& tree) {
 
 Tree read_tree(const fs::path& folder) {
     Tree tree;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-        std::string key = utf8_from_wide(entry.path().lexically_relative(folder).generic_wstring());
-        if (entry.is_symlink()) {
+    const fs::path root = common::extended_length_path(folder);
+    for (const WalkEntry& entry : walk_folder(root)) {
+        std::string key = utf8_from_wide(entry.relative.generic_wstring());
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             tree[key] = "<link>";
-        } else if (entry.is_directory()) {
+        } else if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             tree[key + "/"] = "";
         } else {
-            tree[key] = read_file(entry.path());
+            tree[key] = read_file(root / entry.relative);
         }
     }
     return tree;
@@ -116,8 +119,8 @@ Tree read_tree(const fs::path& folder) {
 
 std::vector<fs::path> placement_order(const fs::path& payload) {
     std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(payload)) {
-        if (entry.is_regular_file()) files.push_back(entry.path().lexically_relative(payload));
+    for (const WalkEntry& entry : walk_folder(common::extended_length_path(payload))) {
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) files.push_back(entry.relative);
     }
     std::stable_sort(files.begin(), files.end(), launcher_last);
     return files;

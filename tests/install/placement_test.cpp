@@ -115,6 +115,44 @@ TEST_F(Placement, UpdateReplacesPackageFilesAndKeepsTheUsersOwn) {
     EXPECT_EQ(progress.load(), 1.0f);
 }
 
+TEST_F(Placement, ReadOnlyFilesOfTheInstallationAreReplaced) {
+    test::write_tree(payload, test::new_package());
+    test::write_tree(installDir, test::old_installation());
+    for (const char* file : {"launcher.json", "KORLAUNCHER.exe"}) {
+        const fs::path path = installDir / file;
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+
+    place();
+
+    EXPECT_EQ(test::read_tree(installDir), test::overlaid(test::old_installation(), test::new_package()));
+    // The saved copy is the old file as it was, attribute included, for an undo to put back.
+    const fs::path saved = backup / "launcher.json";
+    EXPECT_NE(GetFileAttributesW(saved.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+// A first install into an empty folder killed while its files moved into place: its staging folder
+// and part of the package are there. The next run completes it and leaves nothing of either run.
+TEST_F(Placement, InterruptedFirstInstallIsCompletedByTheNextRun) {
+    test::write_tree(payload, test::new_package());
+    const fs::path killedRun = installDir / ".korvane-install-ffffffffffffffffffffffff";
+    test::Tree halfPlaced;
+    test::Tree stillStaged;
+    for (const auto& [key, bytes] : test::new_package()) {
+        if (key.back() == '/') continue;
+        const bool placed = key == "launcher.json" || key == "shaders/ui.vert.spv" || key == "licenses/notice.txt";
+        (placed ? halfPlaced : stillStaged)[key] = bytes;
+    }
+    test::write_tree(installDir, halfPlaced);
+    test::write_tree(killedRun, stillStaged);
+    fs::create_directories(installDir / "assets" / "fonts");  // made for a file not moved in yet
+
+    place();
+
+    EXPECT_EQ(test::read_tree(installDir), test::new_package());
+    EXPECT_TRUE(shortcuts_exist(desktopDir, programsDir));
+}
+
 TEST_F(Placement, RefusedTargetsAreLeftAlone) {
     test::write_tree(payload, test::new_package());
     const test::Tree foreign = test::with_folders({{"notes.txt", "mine"}, {"photos/cat.jpg", "jpeg"}});

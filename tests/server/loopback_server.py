@@ -11,8 +11,8 @@ STATE_DIR/ports holds one "name=value" per line: the control port (plain HTTP, f
 scripted listeners "https" (localhost certificate from the test CA), "http", "wrong_host",
 "expired" and "untrusted" (certificates that must be refused), "release" (like "https", on
 RELEASE_PORT when given: the release site that a loopback build of the installer has built in), "nginx" (a real nginx serving
-STATE_DIR/www over TLS with the same CA) and "www". ca.der is the CA that the tests trust inside
-their own Wine prefix only. Everything listens on 127.0.0.1 only.
+STATE_DIR/www over TLS with the same CA, through the release site's shipped configuration,
+site/nginx/) and "www". ca.der is the CA that the tests trust inside their own Wine prefix only. Everything listens on 127.0.0.1 only.
 
 Control requests (JSON bodies):
     POST /reset                          forget scripts and records
@@ -51,7 +51,6 @@ The servers end on SIGTERM, or by themselves after IDLE_SECONDS without a reques
 interrupted test run cannot leave them behind; nginx is killed with them even when they are killed
 outright.
 """
-import ctypes
 import hashlib
 import json
 import os
@@ -66,6 +65,9 @@ import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "site"))
+import local_nginx  # noqa: E402
 
 IDLE_SECONDS = 300
 HANG_SECONDS = 120
@@ -388,51 +390,13 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def die_with_parent():
-    """nginx is killed with this process even when it dies without cleaning up."""
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
 def start_nginx(directory):
+    """nginx serving STATE_DIR/www through the release site's shipped configuration."""
     port, www = free_port(), os.path.join(directory, "www")
     os.makedirs(www, exist_ok=True)
-    os.makedirs(os.path.join(directory, "nginx-temp"), exist_ok=True)
-    temp = os.path.join(directory, "nginx-temp")
-    config = os.path.join(directory, "nginx.conf")
-    with open(config, "w") as out:
-        out.write(f"""daemon off;
-master_process off;
-worker_processes 1;
-pid {directory}/nginx.pid;
-error_log {directory}/nginx-error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log {directory}/nginx-access.log;
-    client_body_temp_path {temp}; proxy_temp_path {temp}; fastcgi_temp_path {temp};
-    uwsgi_temp_path {temp}; scgi_temp_path {temp};
-    default_type application/octet-stream;
-    sendfile on;
-    server {{
-        listen 127.0.0.1:{port} ssl;
-        server_name localhost;
-        ssl_certificate {directory}/localhost.pem;
-        ssl_certificate_key {directory}/localhost.key;
-        root {www};
-    }}
-}}
-""")
-    process = subprocess.Popen(["nginx", "-p", directory, "-c", config], preexec_fn=die_with_parent,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(200):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.1).close()
-            return process, port, www
-        except OSError:
-            if process.poll() is not None:
-                raise RuntimeError(f"nginx exited; see {directory}/nginx-error.log")
-            time.sleep(0.05)
-    process.kill()
-    raise RuntimeError("nginx did not start listening")
+    config = local_nginx.write_config(directory, port, os.path.join(directory, "localhost.pem"),
+                                      os.path.join(directory, "localhost.key"), www)
+    return local_nginx.start(directory, config, port), port, www
 
 
 def serve(directory, release_port=None):

@@ -1,0 +1,127 @@
+#include "install/cleanup.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/long_path.h"
+#include "install/folder_walk.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::wstring_view kStagingPrefix = L".korvane-install-";
+constexpr std::wstring_view kShortcutPrefix = L".Korvane-Launcher-";
+constexpr size_t kStagingDigits = 24;
+constexpr size_t kShortcutDigits = 16;
+
+bool is_lowercase_hex(std::wstring_view text) {
+    for (const wchar_t c : text) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    }
+    return true;
+}
+
+bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool is_folder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+bool is_gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// A read-only file or folder cannot be deleted; the program's own copies may carry the attribute
+// from the originals they were made from.
+void make_writable(const fs::path& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+}
+
+bool remove_file(const fs::path& path, DWORD attributes) {
+    make_writable(path, attributes);
+    return DeleteFileW(path.c_str()) || is_gone(GetLastError());
+}
+
+// `folder` is an extended-length path of a folder that is no link.
+bool remove_folder_content(const fs::path& folder, DWORD attributes) {
+    bool ok = true;
+    const bool listed = list_folder(folder, [&](std::wstring_view name, DWORD entryAttributes) {
+        const fs::path entry = folder / name;
+        if (is_link(entryAttributes)) {
+            ok = false;  // not ours: left where it is, and the folder with it
+        } else if (is_folder(entryAttributes)) {
+            ok = remove_folder_content(entry, entryAttributes) && ok;
+        } else {
+            ok = remove_file(entry, entryAttributes) && ok;
+        }
+    });
+    if (!listed || !ok) return false;
+    make_writable(folder, attributes);
+    return RemoveDirectoryW(folder.c_str()) || is_gone(GetLastError());
+}
+
+// True when another process holds the folder open (StagingFolderHold); a folder that is gone or is
+// a link counts as not held.
+bool held_by_another_run(const fs::path& folder) {
+    const common::UniqueFileHandle probe(CreateFileW(folder.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                     nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Removes each entry of the folder whose name is one of ours; returns those `remove` left there.
+template <typename Remove>
+std::vector<fs::path> remove_named(const fs::path& folder, bool (*is_ours)(std::wstring_view), Remove remove) {
+    const fs::path path = common::extended_length_path(folder);
+    std::vector<fs::path> stayed;
+    list_folder(path, [&](std::wstring_view name, DWORD attributes) {
+        if (is_ours(name) && !remove(path / name, attributes)) stayed.push_back(common::plain_path(path / name));
+    });
+    return stayed;
+}
+
+}  // namespace
+
+bool is_staging_folder_name(std::wstring_view name) {
+    return name.size() == kStagingPrefix.size() + kStagingDigits && name.starts_with(kStagingPrefix) &&
+           is_lowercase_hex(name.substr(kStagingPrefix.size()));
+}
+
+bool is_shortcut_temporary_name(std::wstring_view name) {
+    constexpr size_t kExtension = 4;
+    if (name.size() != kShortcutPrefix.size() + kShortcutDigits + kExtension || !name.starts_with(kShortcutPrefix)) {
+        return false;
+    }
+    const std::wstring_view extension = name.substr(name.size() - kExtension);
+    return is_lowercase_hex(name.substr(kShortcutPrefix.size(), kShortcutDigits)) &&
+           (extension == L".lnk" || extension == L".bak");
+}
+
+bool remove_own_folder(const fs::path& folder) {
+    const fs::path path = common::extended_length_path(folder);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return is_gone(GetLastError());
+    }
+    if (is_link(attributes) || !is_folder(attributes)) {
+        return false;
+    }
+    return remove_folder_content(path, attributes);
+}
+
+std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
+    return remove_named(folder, is_staging_folder_name, [](const fs::path& entry, DWORD attributes) {
+        return !is_link(attributes) && is_folder(attributes) && !held_by_another_run(entry) &&
+               remove_folder_content(entry, attributes);
+    });
+}
+
+std::vector<fs::path> remove_stale_shortcut_temporaries(const fs::path& folder) {
+    return remove_named(folder, is_shortcut_temporary_name, [](const fs::path& entry, DWORD attributes) {
+        return !is_link(attributes) && !is_folder(attributes) && remove_file(entry, attributes);
+    });
+}
+
+StagingFolderHold::StagingFolderHold(const fs::path& folder)
+    : handle_(CreateFileW(common::extended_length_path(folder).c_str(), FILE_LIST_DIRECTORY,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {}
