@@ -154,7 +154,7 @@ int check(int argc, char** argv) {
 int verify(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {"public-key", "package"});
     const std::string publicKey = arguments.required("public-key");
-    const nlohmann::json manifest = nlohmann::json::parse(read_text_file(arguments.positional), nullptr, false);
+    const nlohmann::json manifest = parse_release_manifest(read_text_file(arguments.positional));
     const CheckedManifest checked = check_release_manifest_fields(manifest);
     if (!verify_release_text(publicKey, checked.signedText, checked.signature)) {
         throw std::runtime_error("the signature does not verify under this public key");

@@ -26,6 +26,8 @@ Control requests (JSON bodies):
                                          the release tool with the development key; answers
                                          {"manifest"}. Needs KORVANE_RELEASE_TOOL and
                                          KORVANE_RELEASE_SIGNING_KEY in the servers' environment.
+                                         With "unchecked": true, signed by plain openssl with the same
+                                         key, for a package the release tool would refuse to sign.
     /records (any method)                what the scripted listeners received, in order, with
                                          the connections each listener accepted
 
@@ -337,6 +339,8 @@ class ControlHandler(socketserver.StreamRequestHandler):
 def signed_manifest(command):
     """What a publisher uploads: the release tool signs the package (CNG cannot sign under Wine 8)."""
     tool, key = os.environ["KORVANE_RELEASE_TOOL"], os.environ["KORVANE_RELEASE_SIGNING_KEY"]
+    if command.get("unchecked"):
+        return openssl_signed_manifest(command, key)
     with tempfile.TemporaryDirectory() as scratch:
         output = os.path.join(scratch, "launcher-release.json")
         subprocess.run([tool, "sign", command["package"], "--version", command["version"], "--url",
@@ -344,6 +348,25 @@ def signed_manifest(command):
                        check=True, capture_output=True, text=True)
         with open(output) as manifest:
             return json.load(manifest)
+
+
+def openssl_signed_manifest(command, key):
+    """A manifest signed past the release tool's package checks: what a careless publisher could serve."""
+    with open(command["package"], "rb") as package:
+        data = package.read()
+    manifest = {"version": command["version"], "url": command["url"], "size": len(data),
+                "sha256": hashlib.sha256(data).hexdigest()}
+    text = "KORLAUNCHER-UPDATE-v1\n{version}\n{size}\n{sha256}\n{url}\n".format(**manifest).encode()
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text, check=True,
+                         capture_output=True).stdout
+    # SEQUENCE { INTEGER r, INTEGER s } (short lengths: P-256) to r || s, 32 bytes each.
+    position, raw = 2, b""
+    for _ in range(2):
+        length = der[position + 1]
+        raw += int.from_bytes(der[position + 2 : position + 2 + length], "big").to_bytes(32, "big")
+        position += 2 + length
+    manifest["signature"] = raw.hex()
+    return manifest
 
 
 def made_file(size, seed):
