@@ -14,7 +14,10 @@
 #include <string>
 #include <utility>
 
+#include "app/frame_key.h"
+#include "app/frame_pacer.h"
 #include "common/com_ptr.h"
+#include "render/pictures.h"
 #include "install/install_state.h"
 
 namespace installer {
@@ -59,6 +62,9 @@ public:
     // One timer step at a given steady-clock time in nanoseconds: tick() with the clock made explicit.
     void tick_at(int64_t now);
     bool task_pending() const noexcept { return task.valid(); }
+    // What the next frame would show, and whether the tick at `now` should ask for it.
+    FrameKey frame_key() const;
+    bool wants_frame(int64_t now) const;
     // The change-folder region that is live on the current screen, if any.
     const UiRect* change_region() const noexcept;
 
@@ -69,7 +75,8 @@ public:
     void paint();
     void create_device_resources();
     void release_device_resources();
-    void load_image(int id, common::ComPtr<ID2D1Bitmap>& field);
+    void create_render_target();
+    void create_bitmap(const PixelImage& image, common::ComPtr<ID2D1Bitmap>& field);
     void fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha);
     void draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width);
     void fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2,
@@ -122,6 +129,16 @@ public:
     common::ComPtr<ID2D1Bitmap> artwork;
     common::ComPtr<ID2D1Bitmap> logo;
     std::map<std::pair<int32_t, bool>, common::ComPtr<IDWriteTextFormat>> textFormats;
+    // The pictures' pixels at the scale they were made for, kept to rebuild the bitmaps after a
+    // lost device; a helper thread makes them for the first frame.
+    Pictures pictures;
+    std::future<Pictures> picturesReady;
+    // What the last painted frame showed, and what frames cost.
+    FrameKey paintedFrame;
+    FramePacer pacer;
+    // Loads the trusted root certificates once after the first frame, so that the first request
+    // after the click does not wait for them.
+    std::future<void> rootStoreWarmup;
 
 private:
     void compose_frame();

@@ -146,7 +146,9 @@ void Window::tick_at(int64_t now) {
     }
     stateFade = std::min(stateFade + 4.0f * frameDelta, 1.0f);
 
-    ::InvalidateRect(hwnd, nullptr, FALSE);
+    if (wants_frame(now)) {
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+    }
 }
 
 }  // namespace installer

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/message_text.h"
+#include "app/root_store_warmup.h"
 #include "common/com_apartment.h"
 #include "app/window.h"
 #include "app/window_placement.h"
@@ -40,6 +41,9 @@ void paint_window(Window& window) {
         throw;
     }
     ::EndPaint(window.hwnd, &paint);
+    if (!window.rootStoreWarmup.valid()) {
+        window.rootStoreWarmup = warm_root_store();
+    }
 }
 
 LRESULT hit_test(Window& window, LPARAM lParam) {

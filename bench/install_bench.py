@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
-"""The installer measured end to end (run by bench/run_install_bench.sh, under its own Xvfb):
+"""The installer measured against what the platform and native tools allow, side by side in one run
+(run by bench/run_bench.sh, under its own Xvfb), every pair interleaved run by run:
 
-- whole installation of a 16 MiB package (16,777,216 bytes, the largest the installer accepts) from
-  nginx over loopback HTTPS, fresh and as an update, from the click on "Установить лаунчер" to the
-  result screen; and in the same run curl + unzip + cp doing the same work natively;
-- extraction throughput of extract_update_package (extract_bench.exe) against unzip, same archive;
-- time from process start to the first painted frame (the start screen complete);
+- process start to the first complete start screen, next to a bare GDI window of the same size
+  (bare_window.exe) started the same way;
 - CPU used by the installer process (and the prefix's wineserver) while the start screen idles 10 s;
+- the 16 MiB download: kr::download_file (download_bench.exe: ranges, part file, SHA-256, rename)
+  next to a bare WinHTTP read loop (winhttp_loop_bench.exe) in Wine and curl natively, same nginx,
+  same file, each process's TLS set-up paid by an untimed first fetch;
+- whole installation of a 16 MiB package (16,777,216 bytes, the largest the installer accepts) from
+  nginx over loopback HTTPS, with the window, fresh and as an update, from the click on
+  "Установить лаунчер" to the result screen; next to curl + unzip + cp doing the same work natively;
+- extraction throughput of extract_update_package (extract_bench.exe) against unzip, same archive;
 - peak working set of the installer process over an install (VmHWM of the Wine process: the
   program and Wine's own DLLs);
 - the size of Korvane-Setup.exe.
 
     install_bench.py BUILD_DIR RUNS
 """
+import hashlib
 import os
 import shutil
 import statistics
@@ -29,6 +35,7 @@ import launcher_package  # noqa: E402
 from e2e_test import Servers, windows_path  # noqa: E402
 
 SIZE = 16 * 1024 * 1024
+BARE_TITLE = "^Korvane bench bare window$"
 VERSIONS = ("1.0.0", "2.0.0")
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -98,17 +105,22 @@ class Bench:
     def clean(self):
         ui.remove_installation(self.user)
 
-    def start_installer(self):
+    def start_window(self, program, title, what):
+        """Starts `program` and waits for its window's first complete start screen: the process, the
+        window and the seconds from process start."""
         started = time.monotonic()
-        process = subprocess.Popen([self.wine_run, self.installer], stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([self.wine_run, program], stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         alive = lambda: process.poll() is None  # noqa: E731
-        window = ui.InstallerWindow.find(90, alive=alive)
+        window = ui.InstallerWindow.find(90, title=title, alive=alive)
         frame = window.wait_for({"idle"}, 90, alive) if window else None
         if frame is None:
             process.kill()
-            raise SystemExit("the installer's start screen did not appear")
+            raise SystemExit(f"{what} did not appear")
         return process, window, time.monotonic() - started
+
+    def start_installer(self):
+        return self.start_window(self.installer, ui.TITLE, "the installer's start screen")
 
     def close(self, process, window):
         window.click(*ui.CLOSE_BUTTON)
@@ -204,13 +216,28 @@ class Bench:
         median = statistics.median(times)
         print(f"unzip: median {median:.3f} s, {extracted / median / 1048576:.1f} MiB/s of the same extracted bytes")
 
+    def start_bare_window(self):
+        """Seconds from process start to the bare window's first frame, seen the same way."""
+        process, window, elapsed = self.start_window(os.path.join(self.build, "bench", "bare_window.exe"),
+                                                     BARE_TITLE, "the bare window's frame")
+        window.click(*ui.INSTALL_BUTTON)  # any click closes it
+        try:
+            process.wait(30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        return elapsed
+
     def start_and_idle(self):
-        firsts = []
+        firsts, bares = [], []
         for _ in range(self.runs):
             process, window, first = self.start_installer()
             firsts.append(first)
             self.close(process, window)
-        print(f"process start to the first complete start screen: {summary(firsts, 's')}")
+            bares.append(self.start_bare_window())
+        print(f"process start to the first complete start screen: installer {summary(firsts, 's')}; "
+              f"bare GDI window {summary(bares, 's')}; installer beyond the bare window "
+              f"{1000 * (statistics.median(firsts) - statistics.median(bares)):+.0f} ms (difference of the medians)")
         process, window, _ = self.start_installer()
         try:
             time.sleep(1)  # the intro animation ends
@@ -222,6 +249,38 @@ class Bench:
                   f"core, wineserver {100 * (after[1] - before[1]) / 10:.1f} %")
         finally:
             self.close(process, window)
+
+    def download(self):
+        """The download three ways, interleaved: ours, a bare WinHTTP loop, curl."""
+        folder = os.path.join(self.servers.ports["www"], "bench")
+        data = os.urandom(SIZE)
+        with open(os.path.join(folder, "bench-16MiB.bin"), "wb") as file:
+            file.write(data)
+        sha = hashlib.sha256(data).hexdigest()
+        url = self.servers.url("nginx", "/bench/bench-16MiB.bin")
+        ca = os.path.join(self.build, "bench-servers", "ca.pem")
+        target = tempfile.mkdtemp(dir=self.work)
+
+        def wine_seconds(*command):
+            output = subprocess.run([self.wine_run, *command], capture_output=True, text=True, check=True).stdout
+            return float(output.replace("\r", "").split("run 1: ")[1].split(" s")[0])
+
+        ours, loop, curl = [], [], []
+        for run in range(self.runs):
+            ours.append(wine_seconds(os.path.join(self.build, "bench", "download_bench.exe"), url,
+                                     windows_path(target), str(SIZE), sha, "1"))
+            loop.append(wine_seconds(os.path.join(self.build, "bench", "winhttp_loop_bench.exe"), url, str(SIZE), "1"))
+            curl.append(float(subprocess.run(["curl", "-sf", "--cacert", ca, "-o", os.path.join(target, "curl.bin"),
+                                              "-w", "%{time_total}", url],
+                                             capture_output=True, text=True, check=True).stdout))
+            os.remove(os.path.join(target, "curl.bin"))
+            print(f"run {run + 1} download: kr::download_file {ours[-1]:.3f} s, bare WinHTTP loop {loop[-1]:.3f} s, "
+                  f"curl {curl[-1]:.3f} s", flush=True)
+        shutil.rmtree(target)
+        print(f"download 16 MiB: kr::download_file {summary(ours, 's', 3)}; bare WinHTTP loop {summary(loop, 's', 3)}; "
+              f"curl {summary(curl, 's', 3)}; ratio to the bare loop "
+              f"{statistics.median(ours) / statistics.median(loop):.2f}, to curl "
+              f"{statistics.median(ours) / statistics.median(curl):.2f}")
 
     def sizes(self):
         for name in ("Korvane-Setup.exe", "Korvane-Setup-loopback.exe"):
@@ -235,9 +294,10 @@ def main():
     bench = Bench(build, runs)
     try:
         bench.sizes()
-        bench.extraction()
         bench.start_and_idle()
+        bench.download()
         bench.whole_installation()
+        bench.extraction()
     finally:
         bench.clean()
         shutil.rmtree(bench.work, ignore_errors=True)

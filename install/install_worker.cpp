@@ -54,8 +54,8 @@ nlohmann::json fetch_verified_manifest(const std::atomic<bool>* cancel) {
     if (response.status != 200) {
         throw std::runtime_error(kManifestUnavailable);
     }
-    // A body that is not JSON becomes the discarded value, which the verification refuses.
-    nlohmann::json manifest = nlohmann::json::parse(response.body, nullptr, false, false);
+    // A body that is not exactly one JSON text becomes the discarded value, which the verification refuses.
+    nlohmann::json manifest = parse_release_manifest(response.body);
     verify_release_manifest(manifest);
     return manifest;
 }

@@ -1,15 +1,14 @@
 #include "net/download.h"
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "net/download_sink.h"
 #include "net/http_request.h"
 #include "net/network_error.h"
 #include "release/random_hex.h"
-#include "release/sha256.h"
 
 namespace kr {
 
@@ -17,7 +16,6 @@ namespace {
 
 constexpr char kNoSizeOrDigest[] = "В каталоге отсутствует размер или SHA-256 файла";
 constexpr char kCancelled[] = "Загрузка отменена";
-constexpr char kNoFolderAccess[] = "Нет доступа к папке установки";
 constexpr char kNoResume[] = "Сервер не поддерживает продолжение загрузки";
 constexpr char kWrongPart[] = "Сервер вернул неверную часть файла";
 constexpr char kOfficialRefused[] = "Официальный сервер не отдал файл установки";
@@ -25,7 +23,6 @@ constexpr char kModRefused[] = "Сервер не отдал файл мода";
 constexpr char kSizeMismatch[] = "Размер файла не совпадает с каталогом";
 constexpr char kInterrupted[] = "Загрузка прервана";
 constexpr char kPartOverrun[] = "Сервер превысил размер части файла";
-constexpr char kWriteFailed[] = "Недостаточно места или ошибка записи";
 constexpr char kDigestMismatch[] = "Файл не прошёл проверку SHA-256";
 constexpr char kRenameFailed[] = "Файл уже существует или папка недоступна";
 
@@ -105,26 +102,19 @@ public:
     Attempt(const std::string& url, const std::filesystem::path& part, uint64_t size, std::atomic<float>* progress,
             std::atomic<bool>* cancel, std::atomic<uint64_t>* bytesDone, const std::string& token, bool official)
         : url_(url), size_(size), progress_(progress), cancel_(cancel), bytesDone_(bytesDone), token_(token),
-          official_(official), stream_(part, std::ios::binary | std::ios::trunc), buffer_(kReadBuffer) {
-        if (!stream_) {
-            throw std::runtime_error(kNoFolderAccess);
-        }
-    }
+          official_(official), sink_(part, cancel), buffer_(kReadBuffer) {}
 
     // Fetches every range and returns the digest of what was written.
     std::string run() {
         while (offset_ < size_) {
             fetch_range(std::min(offset_ + kRangeSize, size_) - 1);
         }
-        stream_.close();
-        if (!stream_) {
-            throw std::runtime_error(kWriteFailed);
-        }
+        std::string digest = sink_.finish();
         if (offset_ != size_) {
             throw DownloadIntegrityError("Загрузка получена не полностью: " + std::to_string(offset_) + " из " +
                                          std::to_string(size_) + " байт");
         }
-        return hash_.finish_hex();
+        return digest;
     }
 
 private:
@@ -201,12 +191,9 @@ private:
         }
     }
 
+    // The bytes are written and hashed on the sink's own thread; progress counts what was received.
     void store(DWORD count) {
-        stream_.write(buffer_.data(), count);
-        if (!stream_) {
-            throw std::runtime_error(kWriteFailed);
-        }
-        hash_.update(buffer_.data(), count);
+        sink_.store(buffer_.data(), count);
         offset_ += count;
         if (bytesDone_ != nullptr) {
             bytesDone_->exchange(offset_);
@@ -221,8 +208,7 @@ private:
     std::atomic<uint64_t>* const bytesDone_;
     const std::string& token_;
     const bool official_;
-    std::ofstream stream_;
-    Sha256 hash_;
+    DownloadSink sink_;
     std::vector<char> buffer_;
     uint64_t offset_ = 0;
     std::unique_ptr<HttpRequest> previous_;

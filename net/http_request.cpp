@@ -46,8 +46,6 @@ constexpr DWORD kHeaderWaitPastDeadline = 1000;
 
 // How often a wait looks at the cancel flag: well inside the second a cancel must take.
 constexpr DWORD kCancelPoll = 50;
-// Not a value WaitForMultipleObjects returns: the wait saw the cancel flag.
-constexpr DWORD kWaitCancelled = 0xFFFFFFF0;
 constexpr DWORD kNoLimit = INFINITE - 1;
 
 struct Timeouts {
@@ -72,21 +70,43 @@ DWORD remaining_until(uint64_t deadline) {
     return now < deadline ? static_cast<DWORD>(std::min<uint64_t>(deadline - now, kNoLimit)) : 0;
 }
 
-// Waits like WaitForMultipleObjects (any one event), but in short slices while a cancel flag is
-// given, returning kWaitCancelled as soon as the flag is seen set.
-DWORD wait_or_cancel(const HANDLE* events, DWORD count, DWORD timeout, const std::atomic<bool>* cancel) {
+enum class Wake { completed, sending, timeout, cancelled };
+
+// Waits until WinHTTP reports a completion beyond `taken` (or, with `until_sending`, that sending has
+// begun), for at most `timeout`; in short slices while a cancel flag is given, returning `cancelled`
+// as soon as the flag is seen set.
+Wake wait_for_signal(RequestSignals& signals, uint32_t taken, bool until_sending, DWORD timeout,
+                     const std::atomic<bool>* cancel) {
     const uint64_t end = GetTickCount64() + timeout;
     for (;;) {
+        // Read before the checks: a notification after them moves it, and the wait below returns.
+        uint32_t seen = signals.changes.load();
         if (cancel != nullptr && cancel->load()) {
-            return kWaitCancelled;
+            return Wake::cancelled;
+        }
+        if (signals.completions.load() != taken) {
+            return Wake::completed;
+        }
+        if (until_sending && signals.sending.load() != 0) {
+            return Wake::sending;
         }
         const DWORD left = remaining_until(end);
-        const DWORD slice = cancel != nullptr ? std::min(left, kCancelPoll) : left;
-        const DWORD result = WaitForMultipleObjects(count, events, FALSE, slice);
-        if (result != WAIT_TIMEOUT || slice == left) {
-            return result;
+        if (left == 0) {
+            return Wake::timeout;
         }
+        WaitOnAddress(&signals.changes, &seen, sizeof seen, cancel != nullptr ? std::min(left, kCancelPoll) : left);
     }
+}
+
+// After a notification's data is in place: wakes the waiting thread.
+void notify(RequestSignals& signals) noexcept {
+    signals.changes.fetch_add(1);
+    WakeByAddressAll(&signals.changes);
+}
+
+void complete(RequestSignals& signals) noexcept {
+    signals.completions.fetch_add(1);
+    notify(signals);
 }
 
 bool valid_token(const std::string& token) {
@@ -137,10 +157,8 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     : signals(std::make_shared<RequestSignals>()), limits(limits) {
     const bool async = deadline != 0 || limits.cancel != nullptr || limits.idle_limit != 0;
     if (async) {
-        signals->completion_event.reset(create_event(false));
         signals->closed_event.reset(create_event(true));
-        signals->sending_event.reset(create_event(true));
-        if (!signals->completion_event || !signals->closed_event || !signals->sending_event) {
+        if (!signals->closed_event) {
             throw std::runtime_error(kCannotOpenNetwork);
         }
     }
@@ -285,26 +303,24 @@ DWORD HttpRequest::wait_for_completion(bool sending) {
     // Both taken fresh before each wait.
     const auto timeLeft = [this] { return deadline != 0 ? remaining_until(deadline) : kNoLimit; };
     const auto phaseLimit = [&] { return std::min(timeLeft(), limits.idle_limit != 0 ? limits.idle_limit : kNoLimit); };
-    const HANDLE completion = signals->completion_event.get();
-    DWORD wait = 0;
+    Wake wake = Wake::timeout;
     if (sending) {
-        const HANDLE events[] = {completion, signals->sending_event.get()};
-        wait = wait_or_cancel(events, 2, std::min(timeLeft(), kConnectPhaseLimit), limits.cancel);
-        if (wait == WAIT_OBJECT_0 + 1) {
-            wait = wait_or_cancel(&completion, 1, phaseLimit(), limits.cancel);
+        wake = wait_for_signal(*signals, completions_taken, true, std::min(timeLeft(), kConnectPhaseLimit),
+                               limits.cancel);
+        if (wake == Wake::sending) {
+            wake = wait_for_signal(*signals, completions_taken, false, phaseLimit(), limits.cancel);
         }
     } else {
-        wait = wait_or_cancel(&completion, 1, phaseLimit(), limits.cancel);
+        wake = wait_for_signal(*signals, completions_taken, false, phaseLimit(), limits.cancel);
     }
-    switch (wait) {
-    case WAIT_OBJECT_0:
+    switch (wake) {
+    case Wake::completed:
+        completions_taken = signals->completions.load();
         return signals->async_error.load();
-    case WAIT_TIMEOUT:
-        return ERROR_WINHTTP_TIMEOUT;
-    case kWaitCancelled:
+    case Wake::cancelled:
         return ERROR_WINHTTP_OPERATION_CANCELLED;
     default:
-        return GetLastError();
+        return ERROR_WINHTTP_TIMEOUT;
     }
 }
 
@@ -366,27 +382,28 @@ void CALLBACK status_callback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
         break;
     }
     case WINHTTP_CALLBACK_STATUS_SENDING_REQUEST:
-        SetEvent(signals->sending_event.get());
+        signals->sending.store(1);
+        notify(*signals);
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
         if (info != nullptr && info_length == sizeof(WINHTTP_ASYNC_RESULT)) {
             signals->async_error.exchange(static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
-            SetEvent(signals->completion_event.get());
+            complete(*signals);
         }
         break;
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
         if (info != nullptr && info_length == sizeof(DWORD)) {
             signals->bytes_available.exchange(*static_cast<const DWORD*>(info));
         }
-        SetEvent(signals->completion_event.get());
+        complete(*signals);
         break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         signals->bytes_read.exchange(info_length);
-        SetEvent(signals->completion_event.get());
+        complete(*signals);
         break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-        SetEvent(signals->completion_event.get());
+        complete(*signals);
         break;
     default:
         break;

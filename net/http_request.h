@@ -30,9 +30,14 @@ struct RequestSignals {
     std::atomic<uint32_t> async_error{0};
     std::atomic<uint32_t> bytes_read{0};
     std::atomic<uint32_t> bytes_available{0};
-    common::UniqueKernelHandle completion_event;
+    // Completions and the start of sending are counted, and `changes` moves after either: the task
+    // thread sleeps on it with WaitOnAddress. Under Wine an event costs a trip through the wineserver
+    // on every set and every wait, twice per read of a TLS record, and on a loaded machine those
+    // trips took most of the download's time.
+    std::atomic<uint32_t> completions{0};
+    std::atomic<uint32_t> sending{0};
+    std::atomic<uint32_t> changes{0};
     common::UniqueKernelHandle closed_event;
-    common::UniqueKernelHandle sending_event;
     char buffer[kBufferSize];
     // WinHTTP's reference, dropped by the handle-closing notification.
     std::shared_ptr<RequestSignals> held_by_winhttp;
@@ -100,6 +105,8 @@ struct HttpRequest {
     std::wstring response_header(const std::wstring& name) const;
 
     std::shared_ptr<RequestSignals> signals;
+    // The completions of `signals` already waited for.
+    uint32_t completions_taken = 0;
     bool callback_active = false;
     std::shared_ptr<void> session;
     std::shared_ptr<void> connection;

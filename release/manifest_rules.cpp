@@ -1,5 +1,6 @@
 #include "release/manifest_rules.h"
 
+#include <set>
 #include <stdexcept>
 
 namespace {
@@ -36,6 +37,34 @@ std::uint32_t read_version_number(std::string_view text, size_t& position) {
     return static_cast<std::uint32_t>(value);
 }
 
+// Far more than the flat object a manifest is; extra members may hold a little structure.
+constexpr size_t kMaximumManifestDepth = 32;
+
+// Counts brackets outside strings; the parser refuses whatever else is malformed.
+bool nests_too_deep(std::string_view body) {
+    size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : body) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaximumManifestDepth) return true;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 int hex_digit_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -43,6 +72,31 @@ int hex_digit_value(char c) {
 }
 
 }  // namespace
+
+nlohmann::json parse_release_manifest(std::string_view body) {
+    const nlohmann::json refused(nlohmann::json::value_t::discarded);
+    // The parser stops at a zero byte as at the end, so "{...}\0anything" would pass for "{...}".
+    if (body.find('\0') != std::string_view::npos || body.substr(0, 3) == "\xEF\xBB\xBF" || nests_too_deep(body)) {
+        return refused;
+    }
+    // The parser keeps the last of two equal names; which one the publisher meant is unknowable.
+    std::vector<std::set<std::string>> objects;
+    bool duplicate = false;
+    const nlohmann::json::parser_callback_t watch = [&](int, nlohmann::json::parse_event_t event,
+                                                        nlohmann::json& parsed) {
+        if (event == nlohmann::json::parse_event_t::object_start) {
+            objects.emplace_back();
+        } else if (event == nlohmann::json::parse_event_t::object_end && !objects.empty()) {
+            objects.pop_back();
+        } else if (event == nlohmann::json::parse_event_t::key && !objects.empty() &&
+                   !objects.back().insert(parsed.get<std::string>()).second) {
+            duplicate = true;
+        }
+        return true;
+    };
+    nlohmann::json manifest = nlohmann::json::parse(body.begin(), body.end(), watch, false, false);
+    return duplicate ? refused : manifest;
+}
 
 ReleaseVersion parse_release_version(std::string_view text) {
     size_t position = 0;

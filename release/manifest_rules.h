@@ -17,6 +17,12 @@ struct ReleaseVersion {
     std::uint32_t patch = 0;
 };
 
+// The manifest as received: exactly these bytes as one JSON text, or the discarded value (which
+// the checks refuse as unsigned). Refused: a byte-order mark, a zero byte anywhere, anything but
+// whitespace after the value, a member name twice in one object, and nesting deeper than a
+// manifest needs, which is judged before the parser builds anything so a hostile body stays cheap.
+nlohmann::json parse_release_manifest(std::string_view body);
+
 // Three dot-separated decimal numbers, each at most 9999 (leading zeros allowed), nothing else.
 // Throws "Некорректная версия обновления".
 ReleaseVersion parse_release_version(std::string_view text);

@@ -4,16 +4,15 @@
 
 #include <cstdio>
 #include <stdexcept>
-#include <vector>
 
 #include "common/long_path.h"
 #include "common/unique_handle.h"
+#include "release/package_verdict.h"
 
 namespace {
 
 constexpr char kOutputExists[] = "Папка распаковки уже существует";
 constexpr char kReparsePoint[] = "Папка обновления содержит ссылку";
-constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
 
 struct FileStreamTraits {
     using type = FILE*;
@@ -22,66 +21,33 @@ struct FileStreamTraits {
 };
 using FileStream = common::UniqueHandle<FileStreamTraits>;
 
-// Ends the reader when it goes away; declared after the archive's stream so it ends first.
-class ZipReader {
-public:
-    ZipReader() = default;
-    ZipReader(const ZipReader&) = delete;
-    ZipReader& operator=(const ZipReader&) = delete;
-    ~ZipReader() {
-        if (open_) mz_zip_reader_end(&zip_);
+// Names that passed the path rule are ASCII: widening each byte is the whole conversion. Written
+// with backslashes, which an extended-length ("\\?\") path requires.
+std::filesystem::path path_from_ascii(const std::string& name) {
+    std::wstring wide(name.begin(), name.end());
+    for (wchar_t& c : wide) {
+        if (c == L'/') c = L'\\';
     }
-
-    bool open(FILE* stream, std::uint64_t size) {
-        open_ = mz_zip_reader_init_cfile(&zip_, stream, size, 0) != 0;
-        return open_;
-    }
-    mz_zip_archive& get() noexcept { return zip_; }
-
-private:
-    mz_zip_archive zip_{};
-    bool open_ = false;
-};
-
-struct PackageEntry {
-    std::uint32_t index = 0;
-    std::filesystem::path relative;
-};
-
-// Names that passed the path rule are ASCII: widening each byte is the whole conversion.
-std::filesystem::path path_from_ascii(const std::string& name) { return std::wstring(name.begin(), name.end()); }
+    return wide;
+}
 
 [[noreturn]] void refuse(const char* message) { throw std::runtime_error(message); }
 
-// Every entry is examined from the central directory before any data is inflated.
-std::vector<PackageEntry> examine_entries(mz_zip_archive& zip) {
-    const mz_uint count = mz_zip_reader_get_num_files(&zip);
-    if (const char* refusal = check_package_entry_count(count)) refuse(refusal);
-
-    PackageRules rules;
-    std::vector<PackageEntry> entries;
-    for (mz_uint index = 0; index < count; ++index) {
-        PackageEntryRecord record;
-        if (!read_package_entry(zip, index, record)) refuse(kPackageCorruptZip);
-        PackageEntryVerdict verdict = rules.examine(record);
-        if (verdict.refusal != nullptr) refuse(verdict.refusal);
-        if (verdict.extract) entries.push_back({index, path_from_ascii(verdict.relativeName)});
-    }
-    if (const char* refusal = rules.first_missing_required()) refuse(refusal);
-    return entries;
-}
-
-void extract_entry(mz_zip_archive& zip, const PackageEntry& entry, const std::filesystem::path& output) {
+void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output) {
     // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
-    const std::filesystem::path target = common::extended_length_path(output / entry.relative);
+    const std::filesystem::path target =
+        common::extended_length_path(output / path_from_ascii(file.relativeName));
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
-    if (!stream || !mz_zip_reader_extract_to_cfile(&zip, entry.index, stream.get(), 0)) {
-        refuse(kExtractFailed);
+    const PackageSink write = [&](const void* data, size_t size) {
+        return std::fwrite(data, 1, size, stream.get()) == size;
+    };
+    if (!stream || !inflate_package_file(zip, file, write)) {
+        refuse(kPackageExtractFailed);
     }
     // Buffered bytes reach the disk at fclose: a full disk shows up here, not as a short file.
     if (std::fclose(stream.release()) != 0) {
-        refuse(kExtractFailed);
+        refuse(kPackageExtractFailed);
     }
 }
 
@@ -127,9 +93,12 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     ZipReader reader;
     if (sizeError || !reader.open(archiveStream.get(), archiveSize)) refuse(kPackageCorruptZip);
 
-    const std::vector<PackageEntry> entries = examine_entries(reader.get());
+    // The same verdict as the release tool's: every entry is judged from the central directory
+    // before anything is written; sizes and CRCs are checked as each file is inflated.
+    const PackageVerdict verdict = examine_package(reader.get(), PackageScan::FirstProblem);
+    if (!verdict.problems.empty()) refuse(verdict.problems.front().refusal);
     std::filesystem::create_directories(common::extended_length_path(output));
-    for (const PackageEntry& entry : entries) {
-        extract_entry(reader.get(), entry, output);
+    for (const PackageEntry& file : verdict.files) {
+        extract_file(reader.get(), file, output);
     }
 }

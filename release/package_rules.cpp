@@ -1,22 +1,31 @@
 #include "release/package_rules.h"
 
 #include <array>
+#include <iterator>
 
 const char kPackageCorruptZip[] = "Повреждён ZIP обновления";
 const char kPackageBadComposition[] = "Некорректный состав обновления";
+const char kPackageMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
 
 namespace {
 
 constexpr char kInvalidFile[] = "Недопустимый файл обновления";
 constexpr char kInvalidFolder[] = "Недопустимая папка обновления";
 constexpr char kInvalidPath[] = "Недопустимый путь обновления";
-constexpr char kMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
 
 constexpr std::string_view kTopFolder = "KORLAUNCHER/";
 constexpr std::uint64_t kMaximumFileSize = 268'435'456;
 constexpr std::uint64_t kMaximumTotalSize = 536'870'912;
 constexpr std::uint32_t kUnixFileTypeMask = 0xF000;
 constexpr std::uint32_t kUnixSymbolicLink = 0xA000;
+// Windows refuses a path element longer than 255 UTF-16 units (the names here are ASCII, one unit
+// per byte). The whole relative name is bounded so that the output folder, even deep inside a long
+// install folder, still fits the 32,767 units an extended-length ("\\?\") path can hold.
+constexpr size_t kMaximumElementLength = 255;
+constexpr size_t kMaximumNameLength = 4096;
+// In the keys of the name set '/' is replaced by a byte below every allowed character, so that the
+// names inside a folder sort right after a file of the folder's name.
+constexpr char kKeySeparator = '\x01';
 
 constexpr std::array<std::string_view, 6> kRequiredFiles = {
     "korlauncher.exe",     "launcher.json",             "shaders/ui.vert.spv",
@@ -53,11 +62,40 @@ bool is_device_name(std::string_view element) {
            stem[3] <= '9';
 }
 
+std::string name_key(std::string_view written) {
+    std::string key = lower_ascii(written);
+    for (char& c : key) {
+        if (c == '/') c = kKeySeparator;
+    }
+    return key;
+}
+
+std::string name_from_key(std::string_view key) {
+    std::string name(key);
+    for (char& c : name) {
+        if (c == kKeySeparator) c = '/';
+    }
+    return name;
+}
+
 }  // namespace
+
+std::string normalised_package_name(std::string_view name) {
+    std::string written;
+    written.reserve(name.size());
+    for (const char c : name) {
+        if (!is_separator(c)) {
+            written.push_back(c);
+        } else if (written.empty() || written.back() != '/') {
+            written.push_back('/');
+        }
+    }
+    return written;
+}
 
 bool is_allowed_package_name(std::string_view name) {
     // A leading separator makes the name absolute; a drive or UNC prefix needs ':' or fails below.
-    if (name.empty() || is_separator(name.front())) {
+    if (name.empty() || name.size() > kMaximumNameLength || is_separator(name.front())) {
         return false;
     }
     std::string generic;
@@ -73,7 +111,8 @@ bool is_allowed_package_name(std::string_view name) {
     while (true) {
         const size_t end = generic.find('/', start);
         const std::string_view element = std::string_view(generic).substr(start, end - start);
-        if (element.empty() || element.back() == '.' || is_device_name(element)) {
+        if (element.empty() || element.size() > kMaximumElementLength || element.back() == '.' ||
+            is_device_name(element)) {
             return false;
         }
         if (end == std::string::npos) {
@@ -141,7 +180,9 @@ PackageEntryVerdict PackageRules::examine(const PackageEntryRecord& entry) {
         verdict.refusal = kInvalidPath;
         return verdict;
     }
-    if (!names_.insert(lower_ascii(relative)).second || entry.uncompressedSize > kMaximumFileSize) {
+    // Judged as it will be written: "assets\\a" and "assets//a" are the file "assets/a".
+    std::string written = normalised_package_name(relative);
+    if (!names_.insert(name_key(written)).second || entry.uncompressedSize > kMaximumFileSize) {
         verdict.refusal = kPackageBadComposition;
         return verdict;
     }
@@ -151,18 +192,33 @@ PackageEntryVerdict PackageRules::examine(const PackageEntryRecord& entry) {
         return verdict;
     }
     verdict.extract = true;
-    verdict.relativeName = std::string(relative);
+    verdict.relativeName = std::move(written);
     return verdict;
 }
 
-const char* PackageRules::first_missing_required() const {
-    return missing_required().empty() ? nullptr : kMissingFiles;
+std::vector<std::string> PackageRules::file_folder_clashes() const {
+    // Keys sort with the separator below every other character, so whatever lies inside a folder
+    // named like a file comes right after that file.
+    std::vector<std::string> clashes;
+    for (auto key = names_.begin(); key != names_.end(); ++key) {
+        const auto next = std::next(key);
+        if (next != names_.end() && next->size() > key->size() && starts_with(*next, *key) &&
+            (*next)[key->size()] == kKeySeparator) {
+            clashes.push_back(name_from_key(*key));
+        }
+    }
+    return clashes;
+}
+
+const char* PackageRules::first_refusal_at_end() const {
+    if (!file_folder_clashes().empty()) return kPackageBadComposition;
+    return missing_required().empty() ? nullptr : kPackageMissingFiles;
 }
 
 std::vector<std::string> PackageRules::missing_required() const {
     std::vector<std::string> missing;
     for (const std::string_view required : kRequiredFiles) {
-        if (names_.count(std::string(required)) == 0) {
+        if (names_.count(name_key(required)) == 0) {
             missing.emplace_back(required);
         }
     }

@@ -17,6 +17,9 @@ inline constexpr std::uint32_t kMaximumPackageEntries = 2048;
 // The path rule on a relative name below "KORLAUNCHER/"; a backslash counts as '/'.
 bool is_allowed_package_name(std::string_view name);
 
+// The name as it is written to disk: every backslash a '/', every run of separators one '/'.
+std::string normalised_package_name(std::string_view name);
+
 // What the checks need to know about one central-directory entry.
 struct PackageEntryRecord {
     std::string name;  // the whole stored name, never cut short
@@ -31,7 +34,7 @@ struct PackageEntryRecord {
 bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRecord& record);
 
 // The verdict on one entry: `refusal` is null when the entry passed; `extract` is set for a file
-// entry, whose relative name is then in `relativeName`.
+// entry, whose relative name as it will be written is then in `relativeName`.
 struct PackageEntryVerdict {
     const char* refusal = nullptr;
     bool extract = false;
@@ -41,6 +44,7 @@ struct PackageEntryVerdict {
 // Messages shared by the installer and the release tool.
 extern const char kPackageCorruptZip[];
 extern const char kPackageBadComposition[];
+extern const char kPackageMissingFiles[];
 
 // Null when the archive may hold this many entries, else the refusal.
 const char* check_package_entry_count(std::uint64_t count);
@@ -51,12 +55,15 @@ class PackageRules {
 public:
     PackageEntryVerdict examine(const PackageEntryRecord& entry);
 
-    // The refusal for the first required file that no file entry supplied, or null.
-    const char* first_missing_required() const;
+    // Once every entry has been examined: the refusal for a file that is also a folder, then for a
+    // missing required file; null when neither applies.
+    const char* first_refusal_at_end() const;
+    // Files that other files are placed inside (as "assets/x" and "assets/x/y"), lower-cased.
+    std::vector<std::string> file_folder_clashes() const;
     // Every required file that no file entry supplied, in the listed order.
     std::vector<std::string> missing_required() const;
 
 private:
-    std::set<std::string> names_;
+    std::set<std::string> names_;  // lower-cased written names, with '/' as a low byte (see the .cpp)
     std::uint64_t total_ = 0;
 };

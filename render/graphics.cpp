@@ -1,3 +1,4 @@
+#include <future>
 #include <stdexcept>
 
 #include "app/window.h"
@@ -11,15 +12,10 @@ namespace {
 
 constexpr char kNoTarget[] = "Не удалось открыть интерфейс установщика";
 constexpr char kNoInterface[] = "Не удалось подготовить интерфейс";
-constexpr char kNoResource[] = "Не удалось загрузить оформление установщика";
-constexpr char kNoStream[] = "Не удалось загрузить изображение";
-constexpr char kUnreadableImage[] = "Не удалось прочитать изображение";
 constexpr char kNoBitmap[] = "Не удалось отрисовать изображение";
 constexpr char kNoFont[] = "Не удалось подготовить шрифт";
 constexpr char kNoDecoration[] = "Не удалось отрисовать оформление";
 constexpr char kNoFrame[] = "Не удалось отрисовать установщик";
-constexpr int kArtworkId = 101;
-constexpr int kLogoId = 102;
 
 D2D1_COLOR_F colour(uint32_t rgb, float alpha) {
     return {static_cast<float>((rgb >> 16) & 0xFF) / 255.0f, static_cast<float>((rgb >> 8) & 0xFF) / 255.0f,
@@ -61,9 +57,32 @@ void check(HRESULT result, const char* message) {
 }  // namespace
 
 void Window::create_device_resources() {
-    if (renderTarget) {
+    if (renderTarget && artwork && logo) {
         return;
     }
+    // The pictures are decoded and scaled on a helper thread while the render target is made here:
+    // under Wine each of the two takes a good part of the first frame.
+    if (!artwork && !picturesReady.valid() && pictures.scale != scale) {
+        picturesReady = std::async(std::launch::async, prepare_pictures, instance, scale);
+    }
+    // A set-up that fails half-way is undone: a render target without its brush or bitmaps would
+    // make the next paint skip the set-up and draw with objects that do not exist.
+    try {
+        if (!renderTarget) {
+            create_render_target();
+        }
+        if (picturesReady.valid()) {
+            pictures = picturesReady.get();
+        }
+        create_bitmap(pictures.artwork, artwork);
+        create_bitmap(pictures.logo, logo);
+    } catch (...) {
+        release_device_resources();
+        throw;
+    }
+}
+
+void Window::create_render_target() {
     RECT client{};
     ::GetClientRect(hwnd, &client);
     const float dpi = 96.0f * scale;
@@ -75,18 +94,9 @@ void Window::create_device_resources() {
         D2D1_PRESENT_OPTIONS_NONE};
     check(d2dFactory->CreateHwndRenderTarget(&targetProperties, &windowProperties, renderTarget.put()),
           kNoTarget);
-    // A set-up that fails half-way is undone: a render target without its brush or bitmaps would
-    // make the next paint skip the set-up and draw with objects that do not exist.
-    try {
-        const D2D1_COLOR_F white{1.0f, 1.0f, 1.0f, 1.0f};
-        check(renderTarget->CreateSolidColorBrush(&white, nullptr, brush.put()), kNoInterface);
-        renderTarget->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
-        load_image(kArtworkId, artwork);
-        load_image(kLogoId, logo);
-    } catch (...) {
-        release_device_resources();
-        throw;
-    }
+    const D2D1_COLOR_F white{1.0f, 1.0f, 1.0f, 1.0f};
+    check(renderTarget->CreateSolidColorBrush(&white, nullptr, brush.put()), kNoInterface);
+    renderTarget->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
 }
 
 void Window::release_device_resources() {
@@ -96,31 +106,13 @@ void Window::release_device_resources() {
     logo.reset();
 }
 
-void Window::load_image(int id, common::ComPtr<ID2D1Bitmap>& field) {
-    const HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
-    const HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    if (bytes == nullptr) {
-        throw std::runtime_error(kNoResource);
-    }
-    common::ComPtr<IWICStream> stream;
-    check(imagingFactory->CreateStream(stream.put()), kNoStream);
-    common::ComPtr<IWICBitmapDecoder> decoder;
-    common::ComPtr<IWICBitmapFrameDecode> frame;
-    common::ComPtr<IWICFormatConverter> converter;
-    // The resource stays mapped for the life of the module, so the stream may read it in place.
-    check(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)),
-                                       ::SizeofResource(instance, resource)),
-          kUnreadableImage);
-    check(imagingFactory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad,
-                                                  decoder.put()),
-          kUnreadableImage);
-    check(decoder->GetFrame(0, frame.put()), kUnreadableImage);
-    check(imagingFactory->CreateFormatConverter(converter.put()), kUnreadableImage);
-    check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
-                                nullptr, 0.0, WICBitmapPaletteTypeCustom),
-          kUnreadableImage);
-    check(renderTarget->CreateBitmapFromWicBitmap(converter.get(), nullptr, field.put()), kNoBitmap);
+void Window::create_bitmap(const PixelImage& image, common::ComPtr<ID2D1Bitmap>& field) {
+    // The pixels were scaled for this DPI: one bitmap pixel is one device pixel where it is drawn.
+    const float dpi = 96.0f * pictures.scale;
+    const D2D1_BITMAP_PROPERTIES properties{{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, dpi, dpi};
+    check(renderTarget->CreateBitmap({image.width, image.height}, image.pixels.data(), image.width * 4, &properties,
+                                     field.put()),
+          kNoBitmap);
 }
 
 void Window::fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha) {
@@ -197,6 +189,12 @@ void Window::resize() {
     const D2D1_SIZE_U size{static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)};
     renderTarget->Resize(&size);
     renderTarget->SetDpi(96.0f * scale, 96.0f * scale);
+    if (pictures.scale != scale) {
+        // Pictures scaled for another DPI would be drawn resampled again: the next paint makes
+        // them anew at this one.
+        artwork.reset();
+        logo.reset();
+    }
 }
 
 }  // namespace installer

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/window.h"
+#include "render/animation.h"
 #include "render/progress_screen.h"
 
 // paint() and the screens it composes. Positions are logical pixels of the 880 x 570 canvas; the
@@ -36,7 +37,10 @@ constexpr UiRect kCardRect{22, 90, 302, 458};
 }  // namespace
 
 void Window::paint() {
+    const int64_t begin = steady_now();
+    const bool steady = renderTarget && artwork && logo;
     create_device_resources();
+    paintedFrame = frame_key();
     renderTarget->BeginDraw();
     try {
         compose_frame();
@@ -46,6 +50,8 @@ void Window::paint() {
         throw;
     }
     finish_frame(renderTarget->EndDraw());
+    const int64_t end = steady_now();
+    pacer.frame_painted(end, end - begin, steady);
 }
 
 void Window::compose_frame() {
@@ -55,8 +61,8 @@ void Window::compose_frame() {
     const D2D1_SIZE_F size = renderTarget->GetSize();
     renderTarget->SetTransform(D2D1::Matrix3x2F::Scale(size.width / 880.0f, size.height / 570.0f));
 
-    const float intro = 1.0f - static_cast<float>(std::pow(1.0f - std::min(clock / 0.6f, 1.0f), 3.0f));
-    const float headingAlpha = std::min(stateFade * 0.65f + 0.35f, intro);
+    const float intro = intro_at(clock);
+    const float headingAlpha = heading_alpha(stateFade, intro);
 
     // Left card: artwork cropped to the card, darkened toward the bottom, with a slow accent glow.
     fill_rounded_rect(kCardRect, kCard, 18.0f, 1.0f);
@@ -81,7 +87,7 @@ void Window::compose_frame() {
     const D2D1_RECT_F cardArea{22, 90, 324, 548};
     renderTarget->DrawBitmap(artwork.get(), &cardArea, 0.68f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &artSource);
     fill_gradient(kCardRect, kBackground, 0.15f, kBackground, 0.98f, true);
-    fill_gradient(kCardRect, kAccent, 0.12f + 0.025f * std::sin(0.8f * clock), kAccent, 0.0f, true);
+    fill_gradient(kCardRect, kAccent, glow_alpha(clock), kAccent, 0.0f, true);
     renderTarget->PopLayer();
 
     const D2D1_RECT_F logoArea{44, 15, 149, 87};

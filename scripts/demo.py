@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The installer's main job on this machine (run by scripts/demo.sh once the build is there):
 
-- a demo launcher package (the stand-in KORLAUNCHER.exe and the files the installer requires), its
-  manifest signed with the development key by the release tool;
-- a release site: nginx over TLS on localhost:<loopback release port>, with a CA of its own that is
-  trusted only in the demo's Wine prefix (build/demo/wineprefix);
+- a demo launcher package (the stand-in KORLAUNCHER.exe and the files the installer requires), laid
+  out with its manifest, signed with the development key, by `korvane-release site`;
+- the release site: nginx with the shipped configuration (site/nginx/) over TLS on
+  localhost:<loopback release port>, with a CA of its own that is trusted only in the demo's Wine
+  prefix (build/demo/wineprefix);
 - Korvane-Setup-loopback.exe run under Wine: with a display the person installs; without one it runs
   under its own Xvfb, driven with xdotool (install, wait for the result, start the launcher), and
   every screen it passes is saved in build/demo/screens.
@@ -12,8 +13,8 @@
 Everything it starts (nginx, Xvfb, the Wine processes of the demo prefix) is stopped on every path.
     demo.py BUILD_DIR
 """
-import ctypes
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -23,7 +24,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "server"))
+sys.path.insert(0, os.path.join(ROOT, "site"))
 import installer_window  # noqa: E402
+import local_nginx  # noqa: E402
 import launcher_package  # noqa: E402
 from loopback_server import make_certificates  # noqa: E402
 
@@ -46,15 +49,12 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def die_with_parent():
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
 class Demo:
     def __init__(self, build):
         self.build = os.path.abspath(build)
         self.home = os.path.join(self.build, "demo")
         self.site = os.path.join(self.home, "site")
+        self.www = os.path.join(self.site, "www")
         self.prefix = os.path.join(self.home, "wineprefix")
         self.screens = os.path.join(self.home, "screens")
         self.port = int(cache_value(self.build, "KORVANE_LOOPBACK_RELEASE_PORT"))
@@ -69,56 +69,37 @@ class Demo:
     # --- the release site -------------------------------------------------------------------------
 
     def publish(self):
-        downloads = os.path.join(self.site, "www", "downloads")
-        os.makedirs(downloads, exist_ok=True)
+        """The release laid out by the release tool, as a publisher does: package, then signed manifest."""
         make_certificates(self.site)
-        package = os.path.join(downloads, "launcher.zip")
+        # Each run publishes a freshly made package; a published package never changes under its URL,
+        # so the previous run's site goes first.
+        shutil.rmtree(self.www, ignore_errors=True)
+        package = os.path.join(self.home, f"launcher-{VERSION}.zip")
         launcher_package.make_package(package, self.launcher, VERSION, size=DEMO_PACKAGE_SIZE)
-        launcher_package.sign_package(os.path.join(self.build, "host", "korvane-release"), self.key, package,
-                                      VERSION, f"https://localhost:{self.port}/downloads/launcher.zip",
-                                      os.path.join(downloads, "launcher-release.json"))
-        print(f"demo: release {VERSION} signed: {downloads}/launcher-release.json")
+        subprocess.run([os.path.join(self.build, "host", "korvane-release"), "site", package, "--version", VERSION,
+                        "--url", f"https://localhost:{self.port}/downloads/launcher-{VERSION}.zip",
+                        "--key", self.key, "--output", self.www], check=True)
+        print(f"demo: release {VERSION} laid out in {self.www}")
 
     def serve(self):
         with socket.socket() as probe:
             if probe.connect_ex(("127.0.0.1", self.port)) == 0:
                 sys.exit(f"demo: port {self.port} is taken (a test run holds it?); the installer's release site "
                          "must listen there")
-        temp = os.path.join(self.site, "nginx-temp")
-        os.makedirs(temp, exist_ok=True)
-        config = os.path.join(self.site, "nginx.conf")
-        with open(config, "w") as out:
-            out.write(f"""daemon off;
-master_process off;
-worker_processes 1;
-pid {self.site}/nginx.pid;
-error_log {self.site}/nginx-error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log {self.site}/nginx-access.log;
-    client_body_temp_path {temp}; proxy_temp_path {temp}; fastcgi_temp_path {temp};
-    uwsgi_temp_path {temp}; scgi_temp_path {temp};
-    types {{ application/json json; application/zip zip; }}
-    default_type application/octet-stream;
-    server {{
-        listen 127.0.0.1:{self.port} ssl;
-        server_name localhost;
-        ssl_certificate {self.site}/localhost.pem;
-        ssl_certificate_key {self.site}/localhost.key;
-        root {self.site}/www;
-        location = /downloads/launcher.zip {{ limit_rate {DEMO_RATE}; }}
-    }}
-}}
-""")
-        self.start("nginx", ["nginx", "-p", self.site, "-c", config])
+        # The shipped site configuration; only the rate is the demo's, so the progress can be seen.
+        config = local_nginx.write_config(self.site, self.port, os.path.join(self.site, "localhost.pem"),
+                                          os.path.join(self.site, "localhost.key"), self.www,
+                                          http_extra=f"    limit_rate {DEMO_RATE};")
+        try:
+            process = local_nginx.start(self.site, config, self.port)
+        except RuntimeError as error:
+            sys.exit(f"demo: {error}")
+        self.processes.append(("nginx", process))
         url = f"https://localhost:{self.port}/downloads/launcher-release.json"
-        for _ in range(100):
-            probe = subprocess.run(["curl", "-sf", "--cacert", os.path.join(self.site, "ca.pem"), "-o", os.devnull, url])
-            if probe.returncode == 0:
-                print(f"demo: release site up: {url}")
-                return
-            time.sleep(0.1)
-        sys.exit(f"demo: nginx does not serve {url}; see {self.site}/nginx-error.log")
+        probe = subprocess.run(["curl", "-sf", "--cacert", os.path.join(self.site, "ca.pem"), "-o", os.devnull, url])
+        if probe.returncode != 0:
+            sys.exit(f"demo: nginx does not serve {url}; see {self.site}/nginx-error.log")
+        print(f"demo: release site up: {url}")
 
     # --- Wine ---------------------------------------------------------------------------------------
 
@@ -139,7 +120,7 @@ http {{
 
     def start(self, name, command, **options):
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, preexec_fn=die_with_parent, **options)
+                                   stderr=subprocess.DEVNULL, preexec_fn=local_nginx.die_with_parent, **options)
         self.processes.append((name, process))
         return process
 

@@ -13,6 +13,8 @@ packages=(
   libssl-dev openssl
   xvfb xdotool x11-utils imagemagick
   nginx curl
+  osslsigncode
+  clang libclang-rt-14-dev zip p7zip-full
 )
 missing=()
 # Tools the machine may already have from elsewhere than Debian's packages.

@@ -1,5 +1,6 @@
 // korvane-release: the publisher's side of a release. Makes the signing key, signs release
-// manifests, and checks packages and manifests with the installer's own rules.
+// manifests, lays out the release site, and checks packages and manifests with the installer's own
+// rules.
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "tools/ecdsa.h"
 #include "tools/files.h"
 #include "tools/package_check.h"
+#include "tools/site_layout.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ constexpr char kUsage[] =
     "usage:\n"
     "  korvane-release keygen PRIVATE_KEY.pem\n"
     "  korvane-release sign PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output MANIFEST.json\n"
+    "  korvane-release site PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output SITE_FOLDER\n"
     "  korvane-release check PACKAGE.zip\n"
     "  korvane-release verify MANIFEST.json --public-key HEX128 [--package PACKAGE.zip]\n";
 
@@ -74,12 +77,11 @@ int keygen(int argc, char** argv) {
     return 0;
 }
 
-int sign(int argc, char** argv) {
-    const Arguments arguments = parse_arguments(argc, argv, {"version", "url", "key", "output"});
+// The manifest for a package, refused where the installer would refuse it, read back before use.
+nlohmann::json signed_manifest(const Arguments& arguments) {
     const std::string version = arguments.required("version");
     const std::string url = arguments.required("url");
     const std::filesystem::path key = arguments.required("key");
-    const std::filesystem::path output = arguments.required("output");
     const std::filesystem::path package = arguments.positional;
 
     parse_release_version(version);
@@ -110,9 +112,28 @@ int sign(int argc, char** argv) {
     if (!verify_release_text(public_key_of(key), checked.signedText, checked.signature)) {
         throw std::runtime_error("the new signature does not verify");
     }
+    return manifest;
+}
+
+int sign(int argc, char** argv) {
+    const Arguments arguments = parse_arguments(argc, argv, {"version", "url", "key", "output"});
+    const std::filesystem::path output = arguments.required("output");
+    const nlohmann::json manifest = signed_manifest(arguments);
     write_file_atomically(output, manifest.dump(2) + "\n");
-    std::cerr << "signed " << package.string() << " (" << size << " bytes, version " << version << ") into "
-              << output.string() << "\n";
+    std::cerr << "signed " << arguments.positional << " (" << manifest["size"] << " bytes, version "
+              << manifest["version"].get<std::string>() << ") into " << output.string() << "\n";
+    return 0;
+}
+
+int site(int argc, char** argv) {
+    const Arguments arguments = parse_arguments(argc, argv, {"version", "url", "key", "output"});
+    const std::filesystem::path folder = arguments.required("output");
+    site_path_of_url(arguments.required("url"));
+    const nlohmann::json manifest = signed_manifest(arguments);
+    lay_out_release_site(arguments.positional, manifest, folder);
+    std::cerr << "laid out version " << manifest["version"].get<std::string>() << " in " << folder.string() << ": "
+              << (folder / site_path_of_url(manifest["url"])).string() << ", " << (folder / kManifestSitePath).string()
+              << "\n";
     return 0;
 }
 
@@ -133,7 +154,7 @@ int check(int argc, char** argv) {
 int verify(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {"public-key", "package"});
     const std::string publicKey = arguments.required("public-key");
-    const nlohmann::json manifest = nlohmann::json::parse(read_text_file(arguments.positional), nullptr, false);
+    const nlohmann::json manifest = parse_release_manifest(read_text_file(arguments.positional));
     const CheckedManifest checked = check_release_manifest_fields(manifest);
     if (!verify_release_text(publicKey, checked.signedText, checked.signature)) {
         throw std::runtime_error("the signature does not verify under this public key");
@@ -154,7 +175,7 @@ int verify(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const std::map<std::string, int (*)(int, char**)> commands = {
-        {"keygen", keygen}, {"sign", sign}, {"check", check}, {"verify", verify}};
+        {"keygen", keygen}, {"sign", sign}, {"site", site}, {"check", check}, {"verify", verify}};
     if (argc < 2 || commands.count(argv[1]) == 0) {
         std::cerr << kUsage;
         return 2;

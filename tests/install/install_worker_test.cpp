@@ -328,7 +328,7 @@ TEST_F(RefusedBeforeAnyRequest, CancelAlreadyRequested) {
 TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
     const fs::path fileForDesktop = temp / "Desktop.txt";
     std::vector<test::ZipEntry> badCrc = package_of("bad crc");
-    badCrc.back().crc = 0x12345678;  // the release tool checks names and sizes, not contents
+    badCrc.back().crc = 0x12345678;  // the release tool refuses to sign this; plain openssl does
 
     struct Case {
         const char* name;
@@ -351,7 +351,15 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         {"package answered 404",
          [&] { publish(package_of("missing"), "1.0.0", {{"status", 404}}); },
          kPackageRefused, 2},
-        {"package entry fails its CRC", [&] { publish(badCrc, "1.0.0"); }, kExtractFailed, 2},
+        {"package entry fails its CRC",
+         [&] {
+             const fs::path zip = temp / "published" / "bad-crc.zip";
+             test::write_file(zip, test::build_zip(badCrc));
+             server.serve_copy("bad-crc", zip);
+             server.script(kPackagePath, {{{"file", "bad-crc"}}});
+             serve_manifest(server.signed_manifest(zip, "1.0.0", server.url("https", kPackagePath), true));
+         },
+         kExtractFailed, 2},
         // The placement fails before it has saved anything: nothing worth keeping.
         {"Desktop is a file",
          [&] {

@@ -4,6 +4,7 @@
   package.zip         a package the installer accepts
   tool-manifest.json  its manifest, signed by the release tool
   manifests.json      manifests signed with plain `openssl dgst`, keyed by case name
+  shapes/, shapes.json, honest/   see package_shapes.py
 """
 import argparse
 import json
@@ -11,6 +12,8 @@ import os
 import subprocess
 import sys
 import zipfile
+
+import package_shapes
 
 PACKAGE_FILES = {
     "KORLAUNCHER/KORLAUNCHER.exe": b"MZ launcher executable stand-in\n" * 40,
@@ -20,6 +23,9 @@ PACKAGE_FILES = {
     "KORLAUNCHER/assets/fonts/regular.json": b'{"glyphs": []}\n',
     "KORLAUNCHER/assets/fonts/regular.png": b"\x89PNG\r\n\x1a\n" + b"\0" * 100,
 }
+
+
+P256_ORDER = 0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551
 
 
 def der_to_raw(der):
@@ -91,8 +97,15 @@ def main():
             text = text[:-1]
         manifests[name] = {"version": version, "url": url, "size": size, "sha256": sha256,
                            "signature": openssl_sign(args.key, text, scratch)}
+    # The same signature with s in each half of the group order: both verify, and plain openssl
+    # makes either.
+    raw = bytes.fromhex(manifests["openssl"]["signature"])
+    s = int.from_bytes(raw[32:], "big")
+    for name, value in (("high-s", max(s, P256_ORDER - s)), ("low-s", min(s, P256_ORDER - s))):
+        manifests[name] = dict(manifests["openssl"], signature=(raw[:32] + value.to_bytes(32, "big")).hex())
     with open(os.path.join(args.out, "manifests.json"), "w") as handle:
         json.dump(manifests, handle, indent=2)
+    package_shapes.write(args.out)
 
 
 if __name__ == "__main__":

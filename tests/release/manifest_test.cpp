@@ -43,6 +43,51 @@ TEST(ReleaseManifest, SignaturesOfTheReleaseToolAndOfPlainOpenSslVerify) {
     EXPECT_EQ(signed_manifest("leading-zeros")["version"], "0001.02.0003");
 }
 
+// Plain openssl leaves s in either half of the group order, and publishers sign with it.
+TEST(ReleaseManifest, HighAndLowSSignaturesBothVerify) {
+    for (const std::string name : {"high-s", "low-s"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NO_THROW(verify_release_manifest(signed_manifest(name)));
+    }
+    EXPECT_NE(signed_manifest("high-s")["signature"], signed_manifest("low-s")["signature"]);
+}
+
+// The body is the first thing read from the network: exactly its bytes, as one JSON text.
+TEST(ReleaseManifestBody, ExactlyTheBytesReceivedAsOneJsonText) {
+    const std::string body = test::read_file(test::release_fixture("tool-manifest.json"));
+    const std::string members = body.substr(body.find('{') + 1);
+    const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    const struct {
+        const char* label;
+        std::string body;
+        bool accepted;
+    } cases[] = {
+        {"as the release tool wrote it", body, true},
+        {"whitespace around", " \r\n\t" + body + " \n", true},
+        {"an extra member nested to the limit", "{\"notes\":" + nested(31) + "," + members, true},
+        {"the same name in two objects", "{\"notes\":[{\"a\":1},{\"a\":1}]," + members, true},
+        {"nested one level deeper", "{\"notes\":" + nested(32) + "," + members, false},
+        {"a zero byte, then garbage", body + std::string("\0garbage", 8), false},
+        {"a zero byte before the value", std::string("\0", 1) + body, false},
+        {"a byte-order mark", "\xEF\xBB\xBF" + body, false},
+        {"a member twice, the signed value last", "{\"version\":\"9.9.9\"," + members, false},
+        {"a member twice, spelled with an escape", "{\"\\u0076ersion\":\"9.9.9\"," + members, false},
+        {"a name twice inside an extra member", "{\"notes\":{\"a\":1,\"a\":1}," + members, false},
+        {"a second value", body + "{}", false},
+        {"trailing garbage", body + "x", false},
+        {"16 MiB of [", std::string(16 << 20, '['), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const json manifest = parse_release_manifest(c.body);
+        if (c.accepted) {
+            EXPECT_NO_THROW(verify_release_manifest(manifest));
+        } else {
+            test::expect_error([&] { verify_release_manifest(manifest); }, kNotSigned);
+        }
+    }
+}
+
 TEST(ReleaseManifest, SignatureOverTheTextWithoutItsFinalLineFeedFails) {
     test::expect_error([] { verify_release_manifest(signed_manifest("no-final-line-feed")); }, kSignatureInvalid);
 }

@@ -2,6 +2,7 @@
 """The publisher's release tool, run natively: key files, refusals, and signatures that plain
 openssl accepts. The installer's side of the same manifests is tested under Wine (release_tests)."""
 import argparse
+import glob
 import json
 import os
 import stat
@@ -143,6 +144,53 @@ class ReleaseTool(unittest.TestCase):
         with open(garbage, "wb") as handle:
             handle.write(b"not a zip")
         self.assertEqual(run("check", garbage).stdout, "Повреждён ZIP обновления\n")
+
+    def test_check_and_sign_judge_every_shape_as_the_installer_does(self):
+        # release_tests extracts the same files under Wine and expects the same messages.
+        with open(os.path.join(ARGS.fixtures, "shapes.json"), encoding="utf-8") as handle:
+            shapes = json.load(handle)
+        self.assertGreaterEqual(len(shapes), 10)
+        for name, message in shapes.items():
+            with self.subTest(name):
+                package = os.path.join(ARGS.fixtures, "shapes", name)
+                result = run("check", package)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                problems = result.stdout.splitlines()
+                self.assertIn(message, problems[0])
+                self.assertFalse([line for line in problems if message not in line], problems)
+                signed = self.sign(package=package)
+                self.assertEqual(signed.returncode, 1, signed.stderr)
+                self.assertIn(message, signed.stderr)
+                self.assertFalse(os.path.exists(self.path("manifest.json")))
+
+    def test_check_and_sign_accept_the_packages_of_every_zip_tool(self):
+        honest = sorted(glob.glob(os.path.join(ARGS.fixtures, "honest", "*.zip")))
+        self.assertGreaterEqual(len(honest), 8)
+        for package in honest:
+            with self.subTest(os.path.basename(package)):
+                result = run("check", package)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertRegex(result.stdout, r"^ok: \d+ entries, 6 files\n$")
+                self.assertEqual(self.sign(package=package).returncode, 0)
+
+    def test_verify_reads_exactly_the_bytes_of_the_manifest(self):
+        self.assertEqual(self.sign().returncode, 0)
+        with open(self.path("manifest.json"), "rb") as handle:
+            body = handle.read()
+        self.assertEqual(run("verify", self.path("manifest.json"), "--public-key", ARGS.public_key).returncode, 0)
+        changed = self.path("changed.json")
+        for label, data in {
+            "zero byte then garbage": body + b"\0garbage",
+            "byte-order mark": b"\xef\xbb\xbf" + body,
+            "a member twice": b'{"version": "9.9.9", ' + body[1:],
+            "trailing garbage": body + b"x",
+        }.items():
+            with self.subTest(label):
+                with open(changed, "wb") as handle:
+                    handle.write(data)
+                result = run("verify", changed, "--public-key", ARGS.public_key)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr, "korvane-release: Обновление не подписано издателем\n")
 
     def test_verify_refuses_other_keys_changed_manifests_and_changed_packages(self):
         self.assertEqual(self.sign().returncode, 0)

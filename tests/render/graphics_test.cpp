@@ -7,17 +7,37 @@
 
 namespace {
 
-TEST(Graphics, FirstPaintCreatesTheDeviceObjectsAndBothPictures) {
+// The pictures are shrunk once to the device pixels they are drawn at (the card's crop of the
+// artwork and the logo's box), so the frame never resamples them again.
+TEST(Graphics, FirstPaintCreatesTheDeviceObjectsAndBothPicturesAtTheirDrawnSize) {
     test::TestWindow window;
     window->paint();
     ASSERT_TRUE(window->renderTarget && window->brush && window->artwork && window->logo);
     const D2D1_SIZE_U art = window->artwork->GetPixelSize();
     const D2D1_SIZE_U logo = window->logo->GetPixelSize();
-    EXPECT_EQ(art.width, 1920u);
-    EXPECT_EQ(art.height, 1080u);
-    EXPECT_EQ(logo.width, 1536u);
-    EXPECT_EQ(logo.height, 1024u);
+    EXPECT_EQ(art.width, 302u);
+    EXPECT_EQ(art.height, 458u);
+    EXPECT_EQ(logo.width, 105u);
+    EXPECT_EQ(logo.height, 72u);
     EXPECT_FALSE(window->textFormats.empty());
+}
+
+TEST(Graphics, ANewScaleRemakesThePicturesForIt) {
+    test::TestWindow window;
+    window->paint();
+    window->scale = 1.5f;
+    window->resize();
+    window->paint();
+    ASSERT_TRUE(window->artwork && window->logo);
+    const D2D1_SIZE_U art = window->artwork->GetPixelSize();
+    const D2D1_SIZE_U logo = window->logo->GetPixelSize();
+    EXPECT_EQ(art.width, 453u);
+    EXPECT_EQ(art.height, 687u);
+    EXPECT_EQ(logo.width, 158u);
+    EXPECT_EQ(logo.height, 108u);
+    // Still drawn into the same logical boxes.
+    EXPECT_NEAR(window->artwork->GetSize().width, 302.0f, 0.5f);
+    EXPECT_NEAR(window->logo->GetSize().height, 72.0f, 0.5f);
 }
 
 TEST(Graphics, ALostDeviceIsRebuiltByTheNextPaint) {

@@ -11,8 +11,8 @@ STATE_DIR/ports holds one "name=value" per line: the control port (plain HTTP, f
 scripted listeners "https" (localhost certificate from the test CA), "http", "wrong_host",
 "expired" and "untrusted" (certificates that must be refused), "release" (like "https", on
 RELEASE_PORT when given: the release site that a loopback build of the installer has built in), "nginx" (a real nginx serving
-STATE_DIR/www over TLS with the same CA) and "www". ca.der is the CA that the tests trust inside
-their own Wine prefix only. Everything listens on 127.0.0.1 only.
+STATE_DIR/www over TLS with the same CA, through the release site's shipped configuration,
+site/nginx/) and "www". ca.der is the CA that the tests trust inside their own Wine prefix only. Everything listens on 127.0.0.1 only.
 
 Control requests (JSON bodies):
     POST /reset                          forget scripts and records
@@ -26,6 +26,8 @@ Control requests (JSON bodies):
                                          the release tool with the development key; answers
                                          {"manifest"}. Needs KORVANE_RELEASE_TOOL and
                                          KORVANE_RELEASE_SIGNING_KEY in the servers' environment.
+                                         With "unchecked": true, signed by plain openssl with the same
+                                         key, for a package the release tool would refuse to sign.
     /records (any method)                what the scripted listeners received, in order, with
                                          the connections each listener accepted
 
@@ -51,7 +53,6 @@ The servers end on SIGTERM, or by themselves after IDLE_SECONDS without a reques
 interrupted test run cannot leave them behind; nginx is killed with them even when they are killed
 outright.
 """
-import ctypes
 import hashlib
 import json
 import os
@@ -66,6 +67,9 @@ import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "site"))
+import local_nginx  # noqa: E402
 
 IDLE_SECONDS = 300
 HANG_SECONDS = 120
@@ -335,6 +339,8 @@ class ControlHandler(socketserver.StreamRequestHandler):
 def signed_manifest(command):
     """What a publisher uploads: the release tool signs the package (CNG cannot sign under Wine 8)."""
     tool, key = os.environ["KORVANE_RELEASE_TOOL"], os.environ["KORVANE_RELEASE_SIGNING_KEY"]
+    if command.get("unchecked"):
+        return openssl_signed_manifest(command, key)
     with tempfile.TemporaryDirectory() as scratch:
         output = os.path.join(scratch, "launcher-release.json")
         subprocess.run([tool, "sign", command["package"], "--version", command["version"], "--url",
@@ -342,6 +348,25 @@ def signed_manifest(command):
                        check=True, capture_output=True, text=True)
         with open(output) as manifest:
             return json.load(manifest)
+
+
+def openssl_signed_manifest(command, key):
+    """A manifest signed past the release tool's package checks: what a careless publisher could serve."""
+    with open(command["package"], "rb") as package:
+        data = package.read()
+    manifest = {"version": command["version"], "url": command["url"], "size": len(data),
+                "sha256": hashlib.sha256(data).hexdigest()}
+    text = "KORLAUNCHER-UPDATE-v1\n{version}\n{size}\n{sha256}\n{url}\n".format(**manifest).encode()
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text, check=True,
+                         capture_output=True).stdout
+    # SEQUENCE { INTEGER r, INTEGER s } (short lengths: P-256) to r || s, 32 bytes each.
+    position, raw = 2, b""
+    for _ in range(2):
+        length = der[position + 1]
+        raw += int.from_bytes(der[position + 2 : position + 2 + length], "big").to_bytes(32, "big")
+        position += 2 + length
+    manifest["signature"] = raw.hex()
+    return manifest
 
 
 def made_file(size, seed):
@@ -388,51 +413,13 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def die_with_parent():
-    """nginx is killed with this process even when it dies without cleaning up."""
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
 def start_nginx(directory):
+    """nginx serving STATE_DIR/www through the release site's shipped configuration."""
     port, www = free_port(), os.path.join(directory, "www")
     os.makedirs(www, exist_ok=True)
-    os.makedirs(os.path.join(directory, "nginx-temp"), exist_ok=True)
-    temp = os.path.join(directory, "nginx-temp")
-    config = os.path.join(directory, "nginx.conf")
-    with open(config, "w") as out:
-        out.write(f"""daemon off;
-master_process off;
-worker_processes 1;
-pid {directory}/nginx.pid;
-error_log {directory}/nginx-error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log {directory}/nginx-access.log;
-    client_body_temp_path {temp}; proxy_temp_path {temp}; fastcgi_temp_path {temp};
-    uwsgi_temp_path {temp}; scgi_temp_path {temp};
-    default_type application/octet-stream;
-    sendfile on;
-    server {{
-        listen 127.0.0.1:{port} ssl;
-        server_name localhost;
-        ssl_certificate {directory}/localhost.pem;
-        ssl_certificate_key {directory}/localhost.key;
-        root {www};
-    }}
-}}
-""")
-    process = subprocess.Popen(["nginx", "-p", directory, "-c", config], preexec_fn=die_with_parent,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(200):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.1).close()
-            return process, port, www
-        except OSError:
-            if process.poll() is not None:
-                raise RuntimeError(f"nginx exited; see {directory}/nginx-error.log")
-            time.sleep(0.05)
-    process.kill()
-    raise RuntimeError("nginx did not start listening")
+    config = local_nginx.write_config(directory, port, os.path.join(directory, "localhost.pem"),
+                                      os.path.join(directory, "localhost.key"), www)
+    return local_nginx.start(directory, config, port), port, www
 
 
 def serve(directory, release_port=None):

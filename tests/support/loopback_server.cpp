@@ -119,8 +119,9 @@ std::string LoopbackServer::serve_copy(const std::string& name, const std::files
 }
 
 nlohmann::json LoopbackServer::signed_manifest(const std::filesystem::path& package, const std::string& version,
-                                               const std::string& url) {
-    return control("/sign", {{"package", unix_path_of(package)}, {"version", version}, {"url", url}})["manifest"];
+                                               const std::string& url, bool unchecked) {
+    return control("/sign", {{"package", unix_path_of(package)}, {"version", version}, {"url", url},
+                             {"unchecked", unchecked}})["manifest"];
 }
 
 nlohmann::json LoopbackServer::records() { return control("/records", nullptr); }

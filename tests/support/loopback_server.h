@@ -33,8 +33,9 @@ public:
     std::string serve_copy(const std::string& name, const std::filesystem::path& file);
     // The release manifest a publisher would upload for `package`: made and signed on the Linux
     // side by the release tool with the development key that the test build trusts.
+    // `unchecked` signs with plain openssl, for a package the release tool refuses to sign.
     nlohmann::json signed_manifest(const std::filesystem::path& package, const std::string& version,
-                                   const std::string& url);
+                                   const std::string& url, bool unchecked = false);
     // {"records": [{"listener", "method", "path", "headers": [[name, value]], "body"}], "connections": {...}}
     nlohmann::json records();
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace installer {
+
+// What one frame of the window shows, reduced to values that change only when a pixel would. Two
+// equal keys draw the same picture, so a tick that finds the key of the last painted frame
+// unchanged need not paint.
+struct FrameKey {
+    // Shown at once: the screen, its texts, what the mouse is over and the short animations
+    // (intro, heading fade, button hover) while they still move.
+    struct Scene {
+        int32_t state = -1;
+        bool cancelling = false;
+        int introLevel = 0;
+        int headingLevel = 0;
+        int hoverLevel = 0;
+        bool closeHovered = false;
+        bool primaryHovered = false;
+        bool secondaryHovered = false;
+        bool changeHovered = false;
+        std::wstring installDir;
+        std::wstring errorText;
+        std::wstring versionText;
+        bool operator==(const Scene&) const = default;
+    };
+    // The progress screen's moving parts, in device pixels and shown texts.
+    struct Progress {
+        std::wstring sizeText;
+        std::wstring percentText;
+        long fillLeft = 0;
+        long fillWidth = 0;
+        bool operator==(const Progress&) const = default;
+    };
+
+    Scene scene;
+    Progress progress;
+    int glowLevel = 0;
+};
+
+}  // namespace installer

@@ -1,0 +1,74 @@
+#include <cmath>
+
+#include "app/window.h"
+#include "render/animation.h"
+#include "render/progress_screen.h"
+
+// Which ticks ask for a frame. Under Wine every frame costs about a tenth of a second of CPU
+// whatever it shows, so a window that repainted at every 16 ms tick kept both cores busy while
+// the player only looked at it, and took that time from the install.
+
+namespace installer {
+namespace {
+
+// The idle glow may take at most this share of the window thread: one frame in a hundred frame
+// costs (a frame every few seconds under a software renderer, a smooth pulse on a GPU).
+constexpr double kIdleShare = 0.01;
+// Progress that moves without a change of step: enough for the bar and the byte count to follow
+// the download, little enough to leave the install its cores.
+constexpr double kProgressShare = 0.10;
+// Under Wine the first frames can be painted before the X server has mapped the window; they are
+// lost, and nothing asks for them again. Every tick paints for this long after the first frame.
+constexpr int64_t kSettleTime = 1'500'000'000;
+
+bool is_progress_state(int32_t state) { return state != Idle && state != Done && state != Failed; }
+
+}  // namespace
+
+FrameKey Window::frame_key() const {
+    FrameKey key;
+    const int32_t s = state.load();
+    const float intro = intro_at(clock);
+    const bool done = s == Done;
+    key.scene.state = s;
+    key.scene.cancelling = cancelRequested.load();
+    key.scene.introLevel = visible_level(intro);
+    key.scene.headingLevel = visible_level(heading_alpha(stateFade, intro));
+    key.scene.hoverLevel = visible_level(hover);
+    key.scene.closeHovered = closeButton.contains(mouseX, mouseY);
+    key.scene.primaryHovered = (done ? kLaunchButton : primaryButton).contains(mouseX, mouseY);
+    key.scene.secondaryHovered = done && secondaryButton.contains(mouseX, mouseY);
+    key.scene.changeHovered = s == Idle && changeButton.contains(mouseX, mouseY);
+    key.scene.installDir = installDir.native();
+    key.scene.errorText = errorText;
+    key.scene.versionText = versionText;
+    if (is_progress_state(s)) {
+        const UiRect fill = progress_fill(s, clock, shownProgress);
+        key.progress.sizeText = size_line(bytesDone.load(), bytesTotal.load());
+        key.progress.percentText = percent_text(shownProgress);
+        key.progress.fillLeft = std::lround(fill.x * scale);
+        key.progress.fillWidth = std::lround(fill.width * scale);
+    }
+    key.glowLevel = visible_level(glow_alpha(clock));
+    return key;
+}
+
+bool Window::wants_frame(int64_t now) const {
+    // A minimised or hidden window shows nothing; the system asks for a paint when it reappears.
+    if (hwnd == nullptr || !::IsWindowVisible(hwnd) || ::IsIconic(hwnd)) {
+        return false;
+    }
+    if (pacer.first_frame_end() == 0 || now - pacer.first_frame_end() < kSettleTime) {
+        return true;
+    }
+    const FrameKey key = frame_key();
+    if (key.scene != paintedFrame.scene) {
+        return true;
+    }
+    if (key.progress != paintedFrame.progress) {
+        return pacer.allows(now, kProgressShare);
+    }
+    return key.glowLevel != paintedFrame.glowLevel && pacer.allows(now, kIdleShare);
+}
+
+}  // namespace installer

@@ -1,0 +1,116 @@
+#include "release/package_verdict.h"
+
+#include "release/package_rules.h"
+#include "release/package_structure.h"
+
+const char kPackageExtractFailed[] = "Не удалось распаковать обновление";
+
+namespace {
+
+std::string entry_place(std::uint32_t index, const std::string& name) {
+    std::string shown;
+    // Control bytes and non-ASCII would garble a terminal line; the rules refuse such names anyway.
+    for (const unsigned char c : name) {
+        if (c >= 0x20 && c < 0x7F) {
+            shown.push_back(static_cast<char>(c));
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            shown += "\\x";
+            shown.push_back(digits[c >> 4]);
+            shown.push_back(digits[c & 0xF]);
+        }
+    }
+    return "entry " + std::to_string(index) + " \"" + shown + "\"";
+}
+
+struct InflateState {
+    const PackageSink* sink = nullptr;
+    std::uint64_t promised = 0;
+    std::uint64_t received = 0;
+};
+
+size_t receive_inflated(void* opaque, mz_uint64, const void* data, size_t size) {
+    auto& state = *static_cast<InflateState*>(opaque);
+    // A bomb recorded as small is stopped at its promise, not after it has filled the disk.
+    if (size > state.promised - state.received || !(*state.sink)(data, size)) return 0;
+    state.received += size;
+    return size;
+}
+
+}  // namespace
+
+ZipReader::~ZipReader() {
+    if (open_) mz_zip_reader_end(&zip_);
+}
+
+bool ZipReader::open(FILE* stream, std::uint64_t size) {
+    open_ = mz_zip_reader_init_cfile(&zip_, stream, size, 0) != 0;
+    return open_;
+}
+
+PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan) {
+    PackageVerdict verdict;
+    const bool every = scan == PackageScan::EveryProblem;
+    verdict.entries = mz_zip_reader_get_num_files(&zip);
+    // The count is judged before any record is read, so a huge directory costs nothing.
+    if (const char* refusal = check_package_entry_count(verdict.entries)) {
+        verdict.problems.push_back({refusal, std::to_string(verdict.entries) + " entries"});
+        return verdict;
+    }
+    if (std::string flaw = package_structure_flaw(zip); !flaw.empty()) {
+        verdict.problems.push_back({kPackageCorruptZip, std::move(flaw)});
+        return verdict;
+    }
+    PackageRules rules;
+    for (std::uint32_t index = 0; index < verdict.entries; ++index) {
+        PackageEntryRecord record;
+        if (!read_package_entry(zip, index, record)) {
+            verdict.problems.push_back({kPackageCorruptZip, "entry " + std::to_string(index)});
+        } else {
+            PackageEntryVerdict entry = rules.examine(record);
+            if (entry.refusal != nullptr) {
+                verdict.problems.push_back({entry.refusal, entry_place(index, record.name)});
+            } else if (entry.extract) {
+                verdict.files.push_back({index, std::move(entry.relativeName), record.uncompressedSize});
+            }
+        }
+        if (!every && !verdict.problems.empty()) return verdict;
+    }
+    if (!every) {
+        if (const char* refusal = rules.first_refusal_at_end()) verdict.problems.push_back({refusal, {}});
+        return verdict;
+    }
+    for (const std::string& clash : rules.file_folder_clashes()) {
+        verdict.problems.push_back({kPackageBadComposition, "\"" + clash + "\" is both a file and a folder"});
+    }
+    for (const std::string& missing : rules.missing_required()) {
+        verdict.problems.push_back({kPackageMissingFiles, missing});
+    }
+    return verdict;
+}
+
+bool inflate_package_file(mz_zip_archive& zip, const PackageEntry& file, const PackageSink& sink) {
+    InflateState state{&sink, file.size, 0};
+    // With flags 0 the reader also checks the length and the CRC-32 once the data ends.
+    return mz_zip_reader_extract_to_callback(&zip, file.index, receive_inflated, &state, 0) &&
+           state.received == file.size;
+}
+
+PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan) {
+    ZipReader reader;
+    if (stream == nullptr || !reader.open(stream, size)) {
+        PackageVerdict verdict;
+        verdict.problems.push_back({kPackageCorruptZip, {}});
+        return verdict;
+    }
+    PackageVerdict verdict = examine_package(reader.get(), scan);
+    if (scan == PackageScan::FirstProblem && !verdict.problems.empty()) return verdict;
+    const PackageSink discard = [](const void*, size_t) { return true; };
+    for (const PackageEntry& file : verdict.files) {
+        if (!inflate_package_file(reader.get(), file, discard)) {
+            verdict.problems.push_back({kPackageExtractFailed, entry_place(file.index, file.relativeName)});
+            if (scan == PackageScan::FirstProblem) break;
+        }
+    }
+    return verdict;
+}
