@@ -200,17 +200,4 @@ TEST(WindowRepaintIntro, EveryTickPaintsWhileTheFirstFramesSettle) {
     EXPECT_EQ(after, 0);
 }
 
-TEST(WindowRepaintPaint, APaintRecordsWhatItShowed) {
-    test::TestWindow window;
-    ::ShowWindow(window->hwnd, SW_SHOWNOACTIVATE);
-    window->tick_at(window->startTime + 2 * kSecond);
-    window->paint();  // builds the device objects: its cost says nothing about later frames
-    EXPECT_EQ(window->pacer.frame_cost(), 0);
-    window->paint();
-    EXPECT_TRUE(window->paintedFrame.scene == window->frame_key().scene);
-    EXPECT_GT(window->pacer.frame_cost(), 0);  // measured, once the device objects existed
-    window->state = Failed;
-    EXPECT_FALSE(window->paintedFrame.scene == window->frame_key().scene);
-}
-
 }  // namespace

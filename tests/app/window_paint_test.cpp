@@ -1,0 +1,27 @@
+// A frame really drawn: what it records for the pacing of later frames. In a program of its own:
+// under Wine, once one window of a process has presented a frame, releasing the Direct2D factory of
+// a later window that made a render target can spin forever inside wined3d's teardown. The
+// installer has one window per process; only a test program that makes many meets it.
+#include <gtest/gtest.h>
+
+#include "app/window.h"
+#include "tests/app/test_window.h"
+
+namespace {
+
+constexpr int64_t kSecond = 1'000'000'000;
+
+TEST(WindowRepaintPaint, APaintRecordsWhatItShowed) {
+    test::TestWindow window;
+    ::ShowWindow(window->hwnd, SW_SHOWNOACTIVATE);
+    window->tick_at(window->startTime + 2 * kSecond);
+    window->paint();  // builds the device objects: its cost says nothing about later frames
+    EXPECT_EQ(window->pacer.frame_cost(), 0);
+    window->paint();
+    EXPECT_TRUE(window->paintedFrame.scene == window->frame_key().scene);
+    EXPECT_GT(window->pacer.frame_cost(), 0);  // measured, once the device objects existed
+    window->state = Failed;
+    EXPECT_FALSE(window->paintedFrame.scene == window->frame_key().scene);
+}
+
+}  // namespace
