@@ -56,7 +56,7 @@ void check(HRESULT result, const char* message) {
 
 common::ComPtr<IShellLinkW> make_launcher_link(const fs::path& installDir) {
     common::ComPtr<IShellLinkW> link;
-    check(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()),
+    check(CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW), link.put_void()),
           kCannotCreateLink);
     const fs::path executable = installDir / L"KORLAUNCHER.exe";
     check(link->SetPath(executable.c_str()), kCannotSetTarget);

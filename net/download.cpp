@@ -9,6 +9,7 @@
 #include "net/http_request.h"
 #include "net/network_error.h"
 #include "release/random_hex.h"
+#include "text/utf.h"
 
 namespace kr {
 
@@ -141,7 +142,7 @@ private:
     // `last` is updated in place when the server sends the whole file instead of the range.
     void request_range(uint64_t& last) {
         throw_if_cancelled(cancel_);
-        const std::wstring range = std::to_wstring(offset_) + L"-" + std::to_wstring(last);
+        const std::wstring range = wide_decimal(offset_) + L"-" + wide_decimal(last);
         // The new request takes its share of the session and connection before the old one goes.
         std::unique_ptr<HttpRequest> request(new HttpRequest(
             open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get(),
@@ -156,7 +157,7 @@ private:
             }
             last = size_ - 1;
         } else if (status == 206) {
-            const std::wstring expected = L"bytes " + range + L"/" + std::to_wstring(size_);
+            const std::wstring expected = L"bytes " + range + L"/" + wide_decimal(size_);
             if (current.response_header(L"Content-Range") != expected) {
                 throw std::runtime_error(kWrongPart);
             }
@@ -166,7 +167,7 @@ private:
 
         const std::wstring length = current.response_header(L"Content-Length");
         const std::wstring encoding = current.response_header(L"Content-Encoding");
-        if ((!length.empty() && length != std::to_wstring(last - offset_ + 1)) ||
+        if ((!length.empty() && length != wide_decimal(last - offset_ + 1)) ||
             (!encoding.empty() && encoding != L"identity")) {
             throw std::runtime_error(kSizeMismatch);
         }

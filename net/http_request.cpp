@@ -178,7 +178,7 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     const std::wstring extra(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     const std::wstring wideMethod = wide_from_utf8(method);
 
-    origin_key = lowered_ascii(std::to_wstring(parts.nScheme) + L"://" + host + L":" + std::to_wstring(parts.nPort));
+    origin_key = lowered_ascii(wide_decimal(static_cast<unsigned>(parts.nScheme)) + L"://" + host + L":" + wide_decimal(parts.nPort));
     request_key = origin_key + L" " + wideMethod + L" " + path;
     check_throttle(origin_key, request_key);
 

@@ -84,7 +84,7 @@ Pictures prepare_pictures(HINSTANCE instance, float scale) {
         throw std::runtime_error(kNoStream);
     }
     common::ComPtr<IWICImagingFactory> factory;
-    check(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+    check(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
                              reinterpret_cast<void**>(factory.put())),
           kNoStream);
 

@@ -37,7 +37,7 @@ std::wstring size_line(uint64_t bytesDone, uint64_t bytesTotal) {
 }
 
 std::wstring percent_text(float shownProgress) {
-    return std::to_wstring(static_cast<int>(shownProgress * 100.0f)) + L"%";
+    return wide_decimal(static_cast<unsigned>(std::max(0, static_cast<int>(shownProgress * 100.0f)))) + L"%";
 }
 
 UiRect progress_fill(int32_t state, float clock, float shownProgress) {

@@ -50,3 +50,8 @@ std::string utf8_from_wide(std::wstring_view text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, result.data(), needed, nullptr, nullptr);
     return result;
 }
+
+std::wstring wide_decimal(unsigned long long value) {
+    const std::string digits = std::to_string(value);
+    return std::wstring(digits.begin(), digits.end());
+}

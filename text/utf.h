@@ -12,3 +12,7 @@ std::wstring wide_from_utf8(std::string_view text);
 
 // Lenient: an unpaired surrogate becomes U+FFFD.
 std::string utf8_from_wide(std::wstring_view text);
+
+// A count in decimal digits, for headers and screen texts. std::to_wstring formats through the C
+// library's wide printf, which would be in the executable only for this.
+std::wstring wide_decimal(unsigned long long value);
