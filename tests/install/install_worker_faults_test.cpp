@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "install/install_state.h"
+#include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
 #include "tests/release/zip_builder.h"
 #include "tests/support/files.h"
@@ -48,14 +49,8 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class InstallWorkerFaults : public ::testing::Test {
+class InstallWorkerFaults : public test::WorkerFixture {
 protected:
-    void SetUp() override {
-        server.reset();
-        fs::create_directories(desktopDir);
-        fs::create_directories(programsDir);
-    }
-
     // The package on the scripted listener with `packageAnswer`; returns its signed manifest.
     nlohmann::json publish(nlohmann::json packageAnswer) {
         const fs::path zip = temp / "published" / "launcher.zip";
@@ -64,12 +59,6 @@ protected:
         packageAnswer["file"] = "launcher";
         server.script(kPackagePath, {packageAnswer});
         return server.signed_manifest(zip, "1.0.0", server.url("https", kPackagePath));
-    }
-
-    std::future<std::string> start() {
-        return std::async(std::launch::async, [this] {
-            return install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
-        });
     }
 
     // The failure's text and how long it took.
@@ -94,17 +83,6 @@ protected:
     bool nothing_left_beside_the_install_folder() {
         return !fs::exists(installDir.parent_path()) || fs::is_empty(installDir.parent_path());
     }
-
-    test::LoopbackServer& server = test::LoopbackServer::get();
-    test::TempFolder temp;
-    fs::path installDir = temp / "Apps" / "Korvane Launcher";
-    fs::path desktopDir = temp / "Desktop";
-    fs::path programsDir = temp / "Start Menu" / "Programs";
-    std::atomic<float> progress{0.0f};
-    std::atomic<bool> cancel{false};
-    std::atomic<uint64_t> done{0};
-    std::atomic<uint64_t> total{0};
-    std::atomic<int32_t> state{Idle};
 };
 
 struct Fault {

@@ -17,6 +17,7 @@
 #include "common/long_path.h"
 #include "install/install_state.h"
 #include "tests/install/package_fixture.h"
+#include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
 #include "tests/release/zip_builder.h"
 #include "tests/support/files.h"
@@ -152,14 +153,8 @@ private:
 // A package answer that stops for a moment after its first 64 KiB.
 const nlohmann::json kHeldBack = {{"stall_after", 65536}, {"stall", 0.2}};
 
-class InstallWorker : public ::testing::Test {
+class InstallWorker : public test::WorkerFixture {
 protected:
-    void SetUp() override {
-        server.reset();
-        fs::create_directories(desktopDir);
-        fs::create_directories(programsDir);
-    }
-
     // Publishes a package the way the release site does: the ZIP on the scripted listener and its
     // manifest, signed by the release tool. Returns the manifest.
     nlohmann::json publish(const std::vector<test::ZipEntry>& entries, const std::string& version,
@@ -185,13 +180,6 @@ protected:
         server.script(kManifestPath, {{{"body", manifest.dump()}, {"delay", delay}}});
     }
 
-    // The install task: install_launcher on a thread of its own, as the window starts it.
-    std::future<std::string> start() {
-        return std::async(std::launch::async, [this] {
-            return install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
-        });
-    }
-
     // The error text of a run that must fail.
     std::string failure() {
         try {
@@ -215,17 +203,6 @@ protected:
         return fs::is_regular_file(desktopDir / "Korvane Launcher.lnk") &&
                fs::is_regular_file(programsDir / "Korvane Launcher.lnk");
     }
-
-    test::LoopbackServer& server = test::LoopbackServer::get();
-    test::TempFolder temp;
-    fs::path installDir = temp / "Apps" / "Korvane Launcher";
-    fs::path desktopDir = temp / "Desktop";
-    fs::path programsDir = temp / "Start Menu" / "Programs";
-    std::atomic<float> progress{0.0f};
-    std::atomic<bool> cancel{false};
-    std::atomic<uint64_t> done{0};
-    std::atomic<uint64_t> total{0};
-    std::atomic<int32_t> state{Idle};
 };
 
 TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolderEachRun) {
