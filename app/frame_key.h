@@ -9,13 +9,12 @@ namespace installer {
 // equal keys draw the same picture, so a tick that finds the key of the last painted frame
 // unchanged need not paint.
 struct FrameKey {
-    // Shown at once: the screen, its texts, what the mouse is over and the short animations
-    // (intro, heading fade, button hover) while they still move.
+    // Shown at once: the screen, its texts, what the mouse is over and the short animations the
+    // player starts or watches at the start (intro, button hover) while they still move.
     struct Scene {
         int32_t state = -1;
         bool cancelling = false;
         int introLevel = 0;
-        int headingLevel = 0;
         int hoverLevel = 0;
         bool closeHovered = false;
         bool primaryHovered = false;
@@ -37,6 +36,8 @@ struct FrameKey {
 
     Scene scene;
     Progress progress;
+    // The heading's fade after each step of an install.
+    int headingLevel = 0;
     int glowLevel = 0;
 };
 

@@ -14,6 +14,10 @@ namespace {
 // The idle glow may take at most this share of the window thread: one frame in a hundred frame
 // costs (a frame every few seconds under a software renderer, a smooth pulse on a GPU).
 constexpr double kIdleShare = 0.01;
+// The heading's fade after a change of step: a third of the window thread. An install changes step
+// five times and each fade lasts a quarter of a second, so painting every level of it under a
+// software renderer kept a core busy for most of the install; on a GPU the fade stays smooth.
+constexpr double kFadeShare = 0.35;
 // Progress that moves without a change of step: enough for the bar and the byte count to follow
 // the download, little enough to leave the install its cores.
 constexpr double kProgressShare = 0.10;
@@ -33,7 +37,7 @@ FrameKey Window::frame_key() const {
     key.scene.state = s;
     key.scene.cancelling = cancelRequested.load();
     key.scene.introLevel = visible_level(intro);
-    key.scene.headingLevel = visible_level(heading_alpha(stateFade, intro));
+    key.headingLevel = visible_level(heading_alpha(stateFade, intro));
     key.scene.hoverLevel = visible_level(hover);
     key.scene.closeHovered = closeButton.contains(mouseX, mouseY);
     key.scene.primaryHovered = (done ? kLaunchButton : primaryButton).contains(mouseX, mouseY);
@@ -63,6 +67,9 @@ bool Window::wants_frame(int64_t now) const {
     }
     const FrameKey key = frame_key();
     if (key.scene != paintedFrame.scene) {
+        return true;
+    }
+    if (key.headingLevel != paintedFrame.headingLevel && pacer.allows(now, kFadeShare)) {
         return true;
     }
     if (key.progress != paintedFrame.progress) {

@@ -1,6 +1,6 @@
 // Which ticks ask for a frame: at once for what the player acts on or reads (screen, texts, flags,
-// the mouse, short animations), paced by what frames cost for progress on its way and for the
-// card's idle glow, and never while the window cannot be seen.
+// the mouse, the intro and hover animations), paced by what frames cost for a step's heading fade,
+// progress on its way and the card's idle glow, and never while the window cannot be seen.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -133,6 +133,26 @@ TEST_F(WindowRepaint, ProgressWithinAStepIsPacedByWhatFramesCost) {
     EXPECT_TRUE(step(16 * kMillisecond));
     painted(kFastFrame);
     EXPECT_GE(frames_over(60, kFastFrame), 50);
+}
+
+TEST_F(WindowRepaint, AStepsHeadingFadeIsPacedByWhatFramesCost) {
+    struct Case {
+        int64_t cost;
+        int least;
+        int most;
+    };
+    // Slow frames: the new step at once, then its faded-in heading (0.25 s) a third of the window
+    // thread later, and nothing more. Cheap frames: a frame for nearly every tick of the fade.
+    const Case cases[] = {{kSlowFrame, 1, 1}, {kFastFrame, 12, 20}};
+    int32_t next = Verifying;
+    for (const Case& c : cases) {
+        window->state = next++;
+        EXPECT_TRUE(step(16 * kMillisecond)) << c.cost;
+        painted(c.cost);
+        const int frames = frames_over(60, c.cost);
+        EXPECT_GE(frames, c.least) << c.cost;
+        EXPECT_LE(frames, c.most) << c.cost;
+    }
 }
 
 TEST_F(WindowRepaint, AMinimisedOrHiddenWindowAsksForNothing) {
