@@ -105,11 +105,11 @@ class Bench:
     def clean(self):
         ui.remove_installation(self.user)
 
-    def start_window(self, program, title, what):
+    def start_window(self, program, title, what, arguments=()):
         """Starts `program` and waits for its window's first complete start screen: the process, the
         window and the seconds from process start."""
         started = time.monotonic()
-        process = subprocess.Popen([self.wine_run, program], stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([self.wine_run, program, *arguments], stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         alive = lambda: process.poll() is None  # noqa: E731
         window = ui.InstallerWindow.find(90, title=title, alive=alive)
@@ -216,10 +216,10 @@ class Bench:
         median = statistics.median(times)
         print(f"unzip: median {median:.3f} s, {extracted / median / 1048576:.1f} MiB/s of the same extracted bytes")
 
-    def start_bare_window(self):
+    def start_bare_window(self, arguments=()):
         """Seconds from process start to the bare window's first frame, seen the same way."""
         process, window, elapsed = self.start_window(os.path.join(self.build, "bench", "bare_window.exe"),
-                                                     BARE_TITLE, "the bare window's frame")
+                                                     BARE_TITLE, "the bare window's frame", arguments)
         window.click(*ui.INSTALL_BUTTON)  # any click closes it
         try:
             process.wait(30)
@@ -229,15 +229,19 @@ class Bench:
         return elapsed
 
     def start_and_idle(self):
-        firsts, bares = [], []
+        firsts, bares, direct2ds = [], [], []
         for _ in range(self.runs):
             process, window, first = self.start_installer()
             firsts.append(first)
             self.close(process, window)
             bares.append(self.start_bare_window())
+            direct2ds.append(self.start_bare_window(["direct2d"]))
         print(f"process start to the first complete start screen: installer {summary(firsts, 's')}; "
-              f"bare GDI window {summary(bares, 's')}; installer beyond the bare window "
-              f"{1000 * (statistics.median(firsts) - statistics.median(bares)):+.0f} ms (difference of the medians)")
+              f"bare GDI window {summary(bares, 's')}; bare Direct2D window {summary(direct2ds, 's')}; "
+              f"installer beyond the bare window "
+              f"{1000 * (statistics.median(firsts) - statistics.median(bares)):+.0f} ms, beyond the bare Direct2D "
+              f"window {1000 * (statistics.median(firsts) - statistics.median(direct2ds)):+.0f} ms "
+              f"(differences of the medians)")
         process, window, _ = self.start_installer()
         try:
             time.sleep(1)  # the intro animation ends
