@@ -22,7 +22,9 @@ constexpr double kFadeShare = 0.35;
 // the download, little enough to leave the install its cores.
 constexpr double kProgressShare = 0.10;
 // Under Wine the first frames can be painted before the X server has mapped the window; they are
-// lost, and nothing asks for them again. Every tick paints for this long after the first frame.
+// lost, and nothing asks for them again. Every tick of the start screen paints for this long after
+// the first frame; a player who has started an install has seen the window, and the install needs
+// the cores.
 constexpr int64_t kSettleTime = 1'500'000'000;
 
 bool is_progress_state(int32_t state) { return state != Idle && state != Done && state != Failed; }
@@ -62,7 +64,7 @@ bool Window::wants_frame(int64_t now) const {
     if (hwnd == nullptr || !::IsWindowVisible(hwnd) || ::IsIconic(hwnd)) {
         return false;
     }
-    if (pacer.first_frame_end() == 0 || now - pacer.first_frame_end() < kSettleTime) {
+    if (pacer.first_frame_end() == 0 || (state.load() == Idle && now - pacer.first_frame_end() < kSettleTime)) {
         return true;
     }
     const FrameKey key = frame_key();

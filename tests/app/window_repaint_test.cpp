@@ -220,4 +220,32 @@ TEST(WindowRepaintIntro, EveryTickPaintsWhileTheFirstFramesSettle) {
     EXPECT_EQ(after, 0);
 }
 
+// Starting an install shows that the window is on the screen: the settling ends, and the install's
+// steps and progress are paced as at any other time.
+TEST(WindowRepaintIntro, AnInstallStartedWhileTheFirstFramesSettleEndsTheSettling) {
+    test::TestWindow window;
+    ::ShowWindow(window->hwnd, SW_SHOWNOACTIVATE);
+    int64_t now = window->startTime + 5 * kSecond;
+    window->tick_at(now);
+    window->paintedFrame = window->frame_key();
+    window->pacer.frame_painted(now, kSlowFrame, true);  // the first frame
+    ::ValidateRect(window->hwnd, nullptr);
+    window->state = Preparing;  // the player clicked at once
+    int frames = 0;
+    for (int i = 0; i < 93; ++i) {  // the 1.5 s of settling
+        now += 16 * kMillisecond;
+        window->tick_at(now);
+        RECT update{};
+        if (::GetUpdateRect(window->hwnd, &update, FALSE)) {
+            ++frames;
+            window->paintedFrame = window->frame_key();
+            window->pacer.frame_painted(now, kSlowFrame, true);
+            ::ValidateRect(window->hwnd, nullptr);
+        }
+    }
+    // The new step, its heading faded in, and the Preparing sweep at a tenth of the window thread.
+    EXPECT_GE(frames, 2);
+    EXPECT_LE(frames, 5);
+}
+
 }  // namespace
