@@ -314,8 +314,9 @@ TEST_F(HeldFiles, ExecutableMovesLastAndAFileReleasedInTimeGoesThrough) {
     ASSERT_TRUE(run.wait_until_placed(order.size() - 1));
     expect_placed_exactly(order.size() - 1);
 
-    // The launcher takes a few hundred milliseconds to close; the placement waits for it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A closing launcher may take seconds to let go of its executable: the placement waits for it,
+    // and this one lets go after four of the five seconds the placement gives it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
     EXPECT_EQ(run.placed(), order.size() - 1);
     reader.reset();
 

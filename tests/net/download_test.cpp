@@ -5,6 +5,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/download.h"
@@ -158,12 +159,13 @@ TEST_F(DownloadTest, WrongDigestIsRetriedTwiceFromZero) {
     const std::string digest = server().make_file("f", 200000, 6);
     // Each answer pauses halfway so that the watcher sees every attempt's progress.
     server().script("/corrupt", {file_answer({{"corrupt", 199999}, {"stall_after", 100000}, {"stall", 0.2}})});
-    std::vector<float> seen;
+    // What the window shows: the bar and the byte count, sampled together.
+    std::vector<std::pair<float, uint64_t>> seen;
     std::atomic<bool> done{false};
     std::thread watcher([&] {
-        float last = -1.0f;
+        std::pair<float, uint64_t> last{-1.0f, 0};
         while (!done.load()) {
-            const float now = progress.load();
+            const std::pair<float, uint64_t> now{progress.load(), bytesDone.load()};
             if (now != last) seen.push_back(last = now);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -173,12 +175,16 @@ TEST_F(DownloadTest, WrongDigestIsRetriedTwiceFromZero) {
     watcher.join();
     EXPECT_EQ(ranges_seen().size(), 3u);
     EXPECT_EQ(files_left(), Names{});
-    // Progress back to 0 before the second and the third attempt (each attempt sleeps first).
-    int restarts = 0;
+    // The bar and the byte count back to 0 before the second and the third attempt (each attempt
+    // sleeps first), so that a restarted download never shows the bytes of the one given up.
+    int barRestarts = 0;
+    int countRestarts = 0;
     for (size_t i = 1; i < seen.size(); ++i) {
-        if (seen[i] == 0.0f && seen[i - 1] > 0.0f) ++restarts;
+        if (seen[i].first == 0.0f && seen[i - 1].first > 0.0f) ++barRestarts;
+        if (seen[i].second == 0 && seen[i - 1].second > 0) ++countRestarts;
     }
-    EXPECT_EQ(restarts, 2);
+    EXPECT_EQ(barRestarts, 2);
+    EXPECT_EQ(countRestarts, 2);
 }
 
 TEST_F(DownloadTest, RefusedAnswersAreNotRetried) {
