@@ -211,6 +211,28 @@ TEST_F(WindowCommands, DoneScreenLaunchesAndCloses) {
     EXPECT_FALSE(window.alive());
 }
 
+TEST_F(WindowCommands, EnterDoesWhatTheScreensPrimaryButtonDoes) {
+    const auto enter = [this] { ::SendMessageW(window->hwnd, WM_KEYDOWN, VK_RETURN, 1); };
+    // Start screen: the install starts.
+    fake_task::reset({"", "Сервер обновлений недоступен"});
+    enter();
+    ASSERT_TRUE(window->task_pending());
+    ASSERT_TRUE(fake_task::wait_started());
+    finish();
+    ASSERT_EQ(window->state.load(), Failed);
+    // Error screen: "Повторить".
+    fake_task::reset({"1.4.2", ""});
+    enter();
+    ASSERT_TRUE(window->task_pending());
+    ASSERT_TRUE(fake_task::wait_started());
+    finish();
+    ASSERT_EQ(window->state.load(), Done);
+    // Result screen: "Запустить лаунчер", not "Закрыть" beside it.
+    enter();
+    EXPECT_EQ(fake_task::last_launched(), window->installDir / L"KORLAUNCHER.exe");
+    EXPECT_FALSE(window.alive());
+}
+
 TEST_F(WindowCommands, DoneScreenCloseButton) {
     start();
     finish();
