@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <string>
 
+#include "common/launcher_names.h"
 #include "install/folder_rules.h"
 
 namespace installer {
 namespace {
-
-constexpr wchar_t kFolderName[] = L"Korvane Launcher";
 
 // The component after the last separator that follows the root; empty for a drive root.
 std::wstring final_component(const std::filesystem::path& path) {
@@ -31,10 +30,10 @@ bool same_ignoring_case(const std::wstring& a, const std::wstring& b) {
 }  // namespace
 
 std::filesystem::path install_dir_for_choice(const std::filesystem::path& chosen) {
-    if (same_ignoring_case(final_component(chosen), kFolderName) || is_existing_installation(chosen)) {
+    if (same_ignoring_case(final_component(chosen), common::kLauncherName) || is_existing_installation(chosen)) {
         return chosen;
     }
-    return chosen / kFolderName;
+    return chosen / common::kLauncherName;
 }
 
 }  // namespace installer

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/co_task_mem.h"
+#include "common/launcher_names.h"
 #include "render/factories.h"
 #include "text/utf.h"
 
@@ -34,7 +35,7 @@ int64_t steady_now() noexcept {
 
 Window::Window(HINSTANCE instance)
     : instance(instance),
-      installDir(known_folder_path(FOLDERID_LocalAppData) / L"Programs" / L"Korvane Launcher"),
+      installDir(known_folder_path(FOLDERID_LocalAppData) / L"Programs" / common::kLauncherName),
       desktopDir(known_folder_path(FOLDERID_Desktop)),
       programsDir(known_folder_path(FOLDERID_Programs)),
       versionText(wide_from_utf8(kInitialVersion)) {

@@ -8,13 +8,12 @@
 #include "app/message_text.h"
 #include "app/window.h"
 #include "app/window_proc.h"
+#include "common/launcher_names.h"
 #include "install/folder_picker.h"
 #include "text/utf.h"
 
 namespace installer {
 namespace {
-
-constexpr wchar_t kLauncherExe[] = L"KORLAUNCHER.exe";
 
 float progress_target(int32_t state, float step) {
     switch (state) {
@@ -71,7 +70,7 @@ void Window::click(float x, float y) {
     }
     if (state.load() == Done) {
         try {
-            start_installed_launcher(installDir / kLauncherExe);
+            start_installed_launcher(installDir / common::kLauncherExecutable);
         } catch (const std::exception& error) {
             errorText = message_text(error);
             state.exchange(Failed);

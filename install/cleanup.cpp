@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "install/folder_walk.h"
 
@@ -11,8 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::wstring_view kStagingPrefix = L".korvane-install-";
-constexpr std::wstring_view kShortcutPrefix = L".Korvane-Launcher-";
+constexpr std::wstring_view kStagingPrefix = common::kStagingPrefix;
+constexpr std::wstring_view kShortcutPrefix = common::kShortcutTempPrefix;
 constexpr size_t kStagingDigits = 24;
 constexpr size_t kShortcutDigits = 16;
 

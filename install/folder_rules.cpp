@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "install/cleanup.h"
 #include "install/folder_walk.h"
@@ -232,7 +233,7 @@ void ensure_install_path_has_no_links(const fs::path& path) {
 }
 
 bool is_existing_installation(const fs::path& folder) {
-    if (is_regular_file_at(folder / L"KORLAUNCHER.exe")) {
+    if (is_regular_file_at(folder / common::kLauncherExecutable)) {
         return true;
     }
     if (!is_folder_at(folder / L"assets" / L"korvanelauncher")) {

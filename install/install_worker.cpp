@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/com_apartment.h"
+#include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
@@ -18,6 +19,7 @@
 #include "release/package.h"
 #include "release/random_hex.h"
 #include "release/release_site.h"
+#include "text/utf.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +36,6 @@ constexpr char kPackageRefused[] = "Официальный сервер не о�
 // trickles it or never finishes it cannot hold the installer.
 constexpr uint64_t kManifestTimeLimit = 30000;
 
-constexpr char kStagingPrefix[] = ".korvane-install-";
 constexpr size_t kStagingSuffixBytes = 12;
 
 std::string release_manifest_url() {
@@ -67,7 +68,7 @@ fs::path create_staging_folder(const fs::path& parent) {
     if (error) {
         throw fs::filesystem_error("create_directories", parent, error);
     }
-    const fs::path staging = parent / (kStagingPrefix + random_hex(kStagingSuffixBytes));
+    const fs::path staging = parent / (common::kStagingPrefix + wide_from_utf8(random_hex(kStagingSuffixBytes)));
     if (staging.parent_path() != parent) {
         throw std::runtime_error(kCannotCreateStaging);
     }

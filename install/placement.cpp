@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
@@ -29,9 +30,6 @@ constexpr char kCannotReplace[] = "Не удалось заменить ";
 constexpr char kCannotReplaceCode[] = " (Windows ";
 constexpr char kCannotReplaceAdvice[] = "). Закройте лаунчер и повторите попытку.";
 constexpr char kCannotRestore[] = "Не удалось восстановить файлы. Резервная копия сохранена: ";
-
-constexpr wchar_t kLauncherExecutable[] = L"KORLAUNCHER.exe";
-constexpr wchar_t kStagingPrefix[] = L".korvane-install-";
 
 // About five seconds in all: long enough for a launcher that is closing to let go of its files.
 constexpr int kMoveAttempts = 50;
@@ -158,7 +156,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
                   const std::vector<fs::path>& fileList, std::atomic<float>* progress, std::atomic<bool>* cancel,
                   std::atomic<int32_t>* state) {
     fs::create_directory(backup);
-    const fs::path staging = installDir / (kStagingPrefix + wide_from_utf8(random_hex(12)));
+    const fs::path staging = installDir / (common::kStagingPrefix + wide_from_utf8(random_hex(12)));
     if (!fs::create_directory(staging)) {
         throw std::runtime_error(kCannotPrepareFiles);
     }
@@ -216,7 +214,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
 }  // namespace
 
 bool launcher_last(const fs::path& a, const fs::path& b) {
-    const fs::path launcher(kLauncherExecutable);
+    const fs::path launcher(common::kLauncherExecutable);
     return a != launcher && b == launcher;
 }
 

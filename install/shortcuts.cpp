@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/com_ptr.h"
+#include "common/launcher_names.h"
 #include "install/cleanup.h"
 #include "release/random_hex.h"
 #include "text/utf.h"
@@ -25,10 +26,6 @@ constexpr char kCannotSetName[] = "Не удалось задать назван
 constexpr char kCannotSaveLink[] = "Не удалось сохранить ярлык";
 constexpr char kNoAccessToFolder[] = "Нет доступа к папке ярлыков";
 
-constexpr wchar_t kLinkName[] = L"Korvane Launcher.lnk";
-constexpr wchar_t kHiddenPrefix[] = L".Korvane-Launcher-";
-constexpr wchar_t kDescription[] = L"Korvane Launcher";
-
 // One shortcut on its way into a folder. The hidden names carry fresh random digits, so files left
 // by an interrupted earlier run are never mistaken for this call's own.
 struct ShortcutSlot {
@@ -42,9 +39,9 @@ struct ShortcutSlot {
 ShortcutSlot make_slot(const fs::path& folder) {
     const std::wstring digits = wide_from_utf8(random_hex(8));
     ShortcutSlot slot;
-    slot.finalPath = folder / kLinkName;
-    slot.tempPath = folder / (kHiddenPrefix + digits + L".lnk");
-    slot.backupPath = folder / (kHiddenPrefix + digits + L".bak");
+    slot.finalPath = folder / common::kShortcutName;
+    slot.tempPath = folder / (common::kShortcutTempPrefix + digits + L".lnk");
+    slot.backupPath = folder / (common::kShortcutTempPrefix + digits + L".bak");
     return slot;
 }
 
@@ -58,11 +55,11 @@ common::ComPtr<IShellLinkW> make_launcher_link(const fs::path& installDir) {
     common::ComPtr<IShellLinkW> link;
     check(CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW), link.put_void()),
           kCannotCreateLink);
-    const fs::path executable = installDir / L"KORLAUNCHER.exe";
+    const fs::path executable = installDir / common::kLauncherExecutable;
     check(link->SetPath(executable.c_str()), kCannotSetTarget);
     check(link->SetWorkingDirectory(installDir.c_str()), kCannotSetFolder);
     check(link->SetIconLocation(executable.c_str(), 0), kCannotSetIcon);
-    check(link->SetDescription(kDescription), kCannotSetName);
+    check(link->SetDescription(common::kLauncherName), kCannotSetName);
     return link;
 }
 

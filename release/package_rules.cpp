@@ -3,6 +3,8 @@
 #include <array>
 #include <iterator>
 
+#include "common/launcher_names.h"
+
 const char kPackageCorruptZip[] = "Повреждён ZIP обновления";
 const char kPackageBadComposition[] = "Некорректный состав обновления";
 const char kPackageMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
@@ -123,7 +125,7 @@ bool is_allowed_package_name(std::string_view name) {
             return false;
         }
     }
-    return generic == "KORLAUNCHER.exe" || generic == "launcher.json" || starts_with(generic, "assets/") ||
+    return generic == common::kLauncherExecutableUtf8 || generic == "launcher.json" || starts_with(generic, "assets/") ||
            starts_with(generic, "shaders/");
 }
 
