@@ -10,6 +10,7 @@
 
 #include "common/com_ptr.h"
 #include "common/launcher_names.h"
+#include "common/windows_call.h"
 #include "install/cleanup.h"
 #include "release/random_hex.h"
 #include "text/utf.h"
@@ -45,21 +46,16 @@ ShortcutSlot make_slot(const fs::path& folder) {
     return slot;
 }
 
-void check(HRESULT result, const char* message) {
-    if (FAILED(result)) {
-        throw std::runtime_error(message);
-    }
-}
-
 common::ComPtr<IShellLinkW> make_launcher_link(const fs::path& installDir) {
     common::ComPtr<IShellLinkW> link;
-    check(CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW), link.put_void()),
-          kCannotCreateLink);
+    common::throw_if_failed(
+        CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW), link.put_void()),
+        kCannotCreateLink);
     const fs::path executable = installDir / common::kLauncherExecutable;
-    check(link->SetPath(executable.c_str()), kCannotSetTarget);
-    check(link->SetWorkingDirectory(installDir.c_str()), kCannotSetFolder);
-    check(link->SetIconLocation(executable.c_str(), 0), kCannotSetIcon);
-    check(link->SetDescription(common::kLauncherName), kCannotSetName);
+    common::throw_if_failed(link->SetPath(executable.c_str()), kCannotSetTarget);
+    common::throw_if_failed(link->SetWorkingDirectory(installDir.c_str()), kCannotSetFolder);
+    common::throw_if_failed(link->SetIconLocation(executable.c_str(), 0), kCannotSetIcon);
+    common::throw_if_failed(link->SetDescription(common::kLauncherName), kCannotSetName);
     return link;
 }
 
@@ -100,7 +96,7 @@ void undo(const std::vector<ShortcutSlot>& slots) {
 void create_launcher_shortcuts(const fs::path& installDir, const fs::path& desktopDir, const fs::path& programsDir) {
     const common::ComPtr<IShellLinkW> link = make_launcher_link(installDir);
     common::ComPtr<IPersistFile> file;
-    check(link.query(file), kCannotSaveLink);
+    common::throw_if_failed(link.query(file), kCannotSaveLink);
 
     std::vector<ShortcutSlot> slots;
     try {
@@ -111,7 +107,7 @@ void create_launcher_shortcuts(const fs::path& installDir, const fs::path& deskt
                 throw fs::filesystem_error("create_directories", *folder, error);
             }
             slots.push_back(make_slot(*folder));
-            check(file->Save(slots.back().tempPath.c_str(), TRUE), kNoAccessToFolder);
+            common::throw_if_failed(file->Save(slots.back().tempPath.c_str(), TRUE), kNoAccessToFolder);
         }
         // Only once both links are saved does either folder change what it shows.
         for (ShortcutSlot& slot : slots) {

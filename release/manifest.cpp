@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/windows_call.h"
 #include "release/sha256.h"
 
 namespace {
@@ -24,12 +25,6 @@ std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> pub
     std::memcpy(blob.data(), &header, sizeof header);
     std::memcpy(blob.data() + sizeof header, coordinates.data(), coordinates.size());
     return blob;
-}
-
-void require_success(NTSTATUS status) {
-    if (status < 0) {
-        throw std::runtime_error(kSignatureInvalid);
-    }
 }
 
 // Compares every character so the time taken does not depend on where the strings differ.
@@ -54,11 +49,16 @@ void verify_release_manifest(const nlohmann::json& manifest) {
     std::vector<unsigned char> signature = checked.signature;
 
     EcdsaKeyHandles handles;
-    require_success(BCryptOpenAlgorithmProvider(handles.provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
-    require_success(BCryptImportKeyPair(handles.provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, handles.key.put(),
-                                        blob.data(), static_cast<ULONG>(blob.size()), 0));
-    require_success(BCryptVerifySignature(handles.key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
-                                          signature.data(), static_cast<ULONG>(signature.size()), 0));
+    common::throw_if_failed(
+        BCryptOpenAlgorithmProvider(handles.provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0),
+        kSignatureInvalid);
+    common::throw_if_failed(BCryptImportKeyPair(handles.provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                                                handles.key.put(), blob.data(), static_cast<ULONG>(blob.size()), 0),
+                            kSignatureInvalid);
+    common::throw_if_failed(
+        BCryptVerifySignature(handles.key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                              signature.data(), static_cast<ULONG>(signature.size()), 0),
+        kSignatureInvalid);
 }
 
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {

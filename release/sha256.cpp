@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/windows_call.h"
+
 namespace {
 
 constexpr char kCryptoFailed[] = "Ошибка криптографии Windows";
@@ -19,9 +21,7 @@ constexpr size_t kDigestLength = 32;
 }  // namespace
 
 void check_crypto_status(NTSTATUS status) {
-    if (status < 0) {
-        throw std::runtime_error(kCryptoFailed);
-    }
+    common::throw_if_failed(status, kCryptoFailed);
 }
 
 Sha256::Sha256() {

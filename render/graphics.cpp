@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "app/window.h"
+#include "common/windows_call.h"
 #include "render/font_family.h"
 
 // The device-dependent half of the window's graphics (render target, brush, bitmaps) and the five
@@ -48,12 +49,6 @@ D2D1_GRADIENT_STOP gradient_stop(float position, uint32_t rgb, float alpha) {
     return {position, stop};
 }
 
-void check(HRESULT result, const char* message) {
-    if (FAILED(result)) {
-        throw std::runtime_error(message);
-    }
-}
-
 }  // namespace
 
 void Window::create_device_resources() {
@@ -92,10 +87,10 @@ void Window::create_render_target() {
     const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{
         hwnd, {static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)},
         D2D1_PRESENT_OPTIONS_NONE};
-    check(d2dFactory->CreateHwndRenderTarget(&targetProperties, &windowProperties, renderTarget.put()),
-          kNoTarget);
+    common::throw_if_failed(
+        d2dFactory->CreateHwndRenderTarget(&targetProperties, &windowProperties, renderTarget.put()), kNoTarget);
     const D2D1_COLOR_F white{1.0f, 1.0f, 1.0f, 1.0f};
-    check(renderTarget->CreateSolidColorBrush(&white, nullptr, brush.put()), kNoInterface);
+    common::throw_if_failed(renderTarget->CreateSolidColorBrush(&white, nullptr, brush.put()), kNoInterface);
     renderTarget->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
 }
 
@@ -110,9 +105,9 @@ void Window::create_bitmap(const PixelImage& image, common::ComPtr<ID2D1Bitmap>&
     // The pixels were scaled for this DPI: one bitmap pixel is one device pixel where it is drawn.
     const float dpi = 96.0f * pictures.scale;
     const D2D1_BITMAP_PROPERTIES properties{{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, dpi, dpi};
-    check(renderTarget->CreateBitmap({image.width, image.height}, image.pixels.data(), image.width * 4, &properties,
-                                     field.put()),
-          kNoBitmap);
+    common::throw_if_failed(renderTarget->CreateBitmap({image.width, image.height}, image.pixels.data(),
+                                                       image.width * 4, &properties, field.put()),
+                            kNoBitmap);
 }
 
 void Window::fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha) {
@@ -130,15 +125,15 @@ void Window::fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint
                            bool vertical) {
     const D2D1_GRADIENT_STOP stops[] = {gradient_stop(0.0f, rgb1, alpha1), gradient_stop(1.0f, rgb2, alpha2)};
     common::ComPtr<ID2D1GradientStopCollection> collection;
-    check(renderTarget->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP,
-                                                     collection.put()),
-          kNoDecoration);
+    common::throw_if_failed(
+        renderTarget->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP, collection.put()),
+        kNoDecoration);
     const D2D1_LINEAR_GRADIENT_BRUSH_PROPERTIES line{
         {rect.x, rect.y},
         vertical ? D2D1_POINT_2F{rect.x, rect.y + rect.height} : D2D1_POINT_2F{rect.x + rect.width, rect.y}};
     common::ComPtr<ID2D1LinearGradientBrush> gradient;
-    check(renderTarget->CreateLinearGradientBrush(&line, nullptr, collection.get(), gradient.put()),
-          kNoDecoration);
+    common::throw_if_failed(renderTarget->CreateLinearGradientBrush(&line, nullptr, collection.get(), gradient.put()),
+                            kNoDecoration);
     const D2D1_RECT_F area = d2d_rect(rect);
     renderTarget->FillRectangle(&area, gradient.get());
 }
@@ -177,7 +172,7 @@ void Window::finish_frame(HRESULT endDrawResult) {
         release_device_resources();
         return;
     }
-    check(endDrawResult, kNoFrame);
+    common::throw_if_failed(endDrawResult, kNoFrame);
 }
 
 void Window::resize() {

@@ -7,6 +7,7 @@
 
 #include "common/com_apartment.h"
 #include "common/com_ptr.h"
+#include "common/windows_call.h"
 
 namespace installer {
 namespace {
@@ -21,12 +22,6 @@ constexpr double kCardHeight = 458.0;
 constexpr double kLogoWidth = 105.0;
 constexpr double kLogoHeight = 72.0;
 
-void check(HRESULT result, const char* message) {
-    if (FAILED(result)) {
-        throw std::runtime_error(message);
-    }
-}
-
 // The premultiplied pixels of the picture in RCDATA `id`, columns [left, left + width) only.
 PixelImage decode(IWICImagingFactory* factory, HINSTANCE instance, int id, double cropAspect) {
     const HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
@@ -36,24 +31,25 @@ PixelImage decode(IWICImagingFactory* factory, HINSTANCE instance, int id, doubl
         throw std::runtime_error(kNoResource);
     }
     common::ComPtr<IWICStream> stream;
-    check(factory->CreateStream(stream.put()), kNoStream);
+    common::throw_if_failed(factory->CreateStream(stream.put()), kNoStream);
     // The resource stays mapped for the life of the module, so the stream may read it in place.
-    check(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)),
-                                       ::SizeofResource(instance, resource)),
-          kUnreadableImage);
+    common::throw_if_failed(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(bytes)),
+                                                         ::SizeofResource(instance, resource)),
+                            kUnreadableImage);
     common::ComPtr<IWICBitmapDecoder> decoder;
-    check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put()),
-          kUnreadableImage);
+    common::throw_if_failed(
+        factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put()),
+        kUnreadableImage);
     common::ComPtr<IWICBitmapFrameDecode> frame;
-    check(decoder->GetFrame(0, frame.put()), kUnreadableImage);
+    common::throw_if_failed(decoder->GetFrame(0, frame.put()), kUnreadableImage);
     common::ComPtr<IWICFormatConverter> converter;
-    check(factory->CreateFormatConverter(converter.put()), kUnreadableImage);
-    check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                WICBitmapPaletteTypeCustom),
-          kUnreadableImage);
+    common::throw_if_failed(factory->CreateFormatConverter(converter.put()), kUnreadableImage);
+    common::throw_if_failed(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                                  nullptr, 0.0, WICBitmapPaletteTypeCustom),
+                            kUnreadableImage);
     UINT width = 0;
     UINT height = 0;
-    check(converter->GetSize(&width, &height), kUnreadableImage);
+    common::throw_if_failed(converter->GetSize(&width, &height), kUnreadableImage);
     if (width == 0 || height == 0) {
         throw std::runtime_error(kUnreadableImage);
     }
@@ -67,8 +63,9 @@ PixelImage decode(IWICImagingFactory* factory, HINSTANCE instance, int id, doubl
     }
     PixelImage image{copied, height, std::vector<uint8_t>(static_cast<size_t>(copied) * height * 4)};
     const WICRect rect{static_cast<INT>(left), 0, static_cast<INT>(copied), static_cast<INT>(height)};
-    check(converter->CopyPixels(&rect, copied * 4, static_cast<UINT>(image.pixels.size()), image.pixels.data()),
-          kUnreadableImage);
+    common::throw_if_failed(
+        converter->CopyPixels(&rect, copied * 4, static_cast<UINT>(image.pixels.size()), image.pixels.data()),
+        kUnreadableImage);
     return image;
 }
 
@@ -84,9 +81,9 @@ Pictures prepare_pictures(HINSTANCE instance, float scale) {
         throw std::runtime_error(kNoStream);
     }
     common::ComPtr<IWICImagingFactory> factory;
-    check(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                             reinterpret_cast<void**>(factory.put())),
-          kNoStream);
+    common::throw_if_failed(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
+                                               __uuidof(IWICImagingFactory), reinterpret_cast<void**>(factory.put())),
+                            kNoStream);
 
     Pictures pictures;
     pictures.scale = scale;
