@@ -1,6 +1,6 @@
 #include "install/cancellation.h"
 
-#include <stdexcept>
+#include "common/cancellation.h"
 
 namespace {
 
@@ -8,8 +8,4 @@ constexpr char kCancelled[] = "Установка отменена";
 
 }  // namespace
 
-void throw_if_cancelled(const std::atomic<bool>* cancel) {
-    if (cancel->load()) {
-        throw std::runtime_error(kCancelled);
-    }
-}
+void throw_if_cancelled(const std::atomic<bool>* cancel) { common::throw_if_cancelled(cancel, kCancelled); }

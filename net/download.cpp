@@ -5,10 +5,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/cancellation.h"
 #include "net/download_sink.h"
 #include "net/http_request.h"
 #include "net/network_error.h"
 #include "release/random_hex.h"
+#include "release/sha256.h"
 #include "text/utf.h"
 
 namespace kr {
@@ -44,12 +46,6 @@ constexpr DWORD kIdleLimit = 15000;
 constexpr uint64_t kProgressWindow = 15000;
 constexpr uint64_t kProgressFloor = 64 * 1024;
 
-void throw_if_cancelled(const std::atomic<bool>* cancel) {
-    if (cancel != nullptr && cancel->load()) {
-        throw std::runtime_error(kCancelled);
-    }
-}
-
 void pause(DWORD milliseconds, const std::atomic<bool>* cancel) {
     if (!pause_unless_cancelled(milliseconds, cancel)) {
         throw std::runtime_error(kCancelled);
@@ -61,18 +57,6 @@ void remove_quietly(const std::filesystem::path& part) noexcept {
     if (!part.empty()) {
         std::filesystem::remove(part, ignored);
     }
-}
-
-// Runs over the whole length whatever differs, so the time taken says nothing about where.
-bool same_digest(const std::string& actual, const std::string& expected) {
-    if (actual.size() != expected.size()) {
-        return false;
-    }
-    unsigned char difference = 0;
-    for (size_t i = 0; i < actual.size(); ++i) {
-        difference |= static_cast<unsigned char>(actual[i] ^ expected[i]);
-    }
-    return difference == 0;
 }
 
 // The bytes one range request brought in consecutive windows of kProgressWindow.
@@ -127,7 +111,7 @@ private:
                 return;
             } catch (const NetworkError& error) {
                 // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
-                throw_if_cancelled(cancel_);
+                common::throw_if_cancelled(cancel_, kCancelled);
                 if (retry == kRangeAttempts - 1 || !error.is_retryable()) {
                     throw;
                 }
@@ -141,7 +125,7 @@ private:
 
     // `last` is updated in place when the server sends the whole file instead of the range.
     void request_range(uint64_t& last) {
-        throw_if_cancelled(cancel_);
+        common::throw_if_cancelled(cancel_, kCancelled);
         const std::wstring range = wide_decimal(offset_) + L"-" + wide_decimal(last);
         // The new request takes its share of the session and connection before the old one goes.
         std::unique_ptr<HttpRequest> request(new HttpRequest(
@@ -174,7 +158,7 @@ private:
 
         ProgressFloor floor;
         for (;;) {
-            throw_if_cancelled(cancel_);
+            common::throw_if_cancelled(cancel_, kCancelled);
             const DWORD count = current.read_some(buffer_.data(), kReadBuffer, kInterrupted);
             if (count == 0) {
                 if (offset_ == last + 1) {
@@ -229,7 +213,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
     for (int attempt = 0;; ++attempt) {
         std::filesystem::path part;
         try {
-            throw_if_cancelled(cancel);
+            common::throw_if_cancelled(cancel, kCancelled);
             // Named in full before `part` holds it: should drawing the name fail, the removal below
             // must not be aimed at the destination itself.
             std::filesystem::path name = destination;
@@ -244,7 +228,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
             if (!same_digest(digest, sha256)) {
                 throw DownloadIntegrityError(kDigestMismatch);
             }
-            throw_if_cancelled(cancel);
+            common::throw_if_cancelled(cancel, kCancelled);
             if (!MoveFileExW(part.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
                 throw std::runtime_error(kRenameFailed);
             }

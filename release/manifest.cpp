@@ -27,17 +27,6 @@ std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> pub
     return blob;
 }
 
-// Compares every character so the time taken does not depend on where the strings differ.
-bool same_digest(const std::string& left, const std::string& right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    unsigned char difference = 0;
-    for (size_t i = 0; i < left.size(); ++i) {
-        difference |= static_cast<unsigned char>(left[i] ^ right[i]);
-    }
-    return difference == 0;
-}
 
 }  // namespace
 

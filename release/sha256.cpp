@@ -69,3 +69,14 @@ std::string sha256_file_hex(const std::filesystem::path& file) {
     }
     return hasher.finish_hex();
 }
+
+bool same_digest(const std::string& left, const std::string& right) {
+    if (left.size() != right.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (size_t i = 0; i < left.size(); ++i) {
+        difference |= static_cast<unsigned char>(left[i] ^ right[i]);
+    }
+    return difference == 0;
+}

@@ -37,6 +37,10 @@ private:
 
 std::string sha256_hex(const void* bytes, size_t length);
 
+// Whether two hex digests are equal. Compares every character, so the time taken says nothing about
+// where they differ.
+bool same_digest(const std::string& left, const std::string& right);
+
 // Reads the file in 64 KiB chunks; never holds it whole in memory.
 // Throws "Не удалось проверить файл" when it cannot be opened, "Ошибка чтения файла" on a read error.
 std::string sha256_file_hex(const std::filesystem::path& file);
