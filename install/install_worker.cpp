@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "common/com_apartment.h"
 #include "common/launcher_names.h"
@@ -42,7 +43,14 @@ std::string release_manifest_url() {
     return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
 }
 
-nlohmann::json fetch_verified_manifest(const std::atomic<bool>* cancel) {
+// The manifest as received, for the archive check's second look, and the values its signature
+// covers, for every other step.
+struct FetchedManifest {
+    nlohmann::json json;
+    VerifiedRelease release;
+};
+
+FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
     kr::HttpResponse response;
     try {
         response = kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
@@ -57,8 +65,8 @@ nlohmann::json fetch_verified_manifest(const std::atomic<bool>* cancel) {
     }
     // A body that is not exactly one JSON text becomes the discarded value, which the verification refuses.
     nlohmann::json manifest = parse_release_manifest(response.body);
-    verify_release_manifest(manifest);
-    return manifest;
+    VerifiedRelease release = verify_release_manifest(manifest);
+    return {std::move(manifest), std::move(release)};
 }
 
 // Beside the install folder, so that every later move stays on one volume and is a rename.
@@ -99,8 +107,9 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     throw_if_cancelled(cancel);
     state->exchange(Preparing);
 
-    const nlohmann::json manifest = fetch_verified_manifest(cancel);
-    total->exchange(manifest["size"].get<uint64_t>());
+    const FetchedManifest manifest = fetch_verified_manifest(cancel);
+    const VerifiedRelease& release = manifest.release;
+    total->exchange(release.size);
     throw_if_cancelled(cancel);
 
     const fs::path parent = target.parent_path();
@@ -115,14 +124,13 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     try {
         state->exchange(Downloading);
         try {
-            kr::download_file(manifest["url"].get<std::string>(), archive, total->load(),
-                              manifest["sha256"].get<std::string>(), progress, cancel, done, "", false);
+            kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
         } catch (const kr::DownloadRefused&) {
             throw std::runtime_error(kPackageRefused);
         }
         throw_if_cancelled(cancel);
         state->exchange(Verifying);
-        verify_downloaded_archive(manifest, archive);
+        verify_downloaded_archive(manifest.json, archive);
         extract_update_package(archive, payload);
         throw_if_cancelled(cancel);
         state->exchange(Installing);
@@ -145,5 +153,5 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     hold.release();
     remove_own_folder(staging);
     remove_stale_staging_folders(parent);
-    return manifest["version"].get<std::string>();
+    return release.version;
 }

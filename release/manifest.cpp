@@ -30,7 +30,7 @@ std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> pub
 
 }  // namespace
 
-void verify_release_manifest(const nlohmann::json& manifest) {
+VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
     const CheckedManifest checked = check_release_manifest_fields(manifest);
     const std::string digestHex = sha256_hex(checked.signedText.data(), checked.signedText.size());
     std::vector<unsigned char> digest = decode_hex(digestHex, 32);
@@ -48,14 +48,13 @@ void verify_release_manifest(const nlohmann::json& manifest) {
         BCryptVerifySignature(handles.key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                               signature.data(), static_cast<ULONG>(signature.size()), 0),
         kSignatureInvalid);
+    return {checked.version, checked.url, checked.size, checked.sha256};
 }
 
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {
-    verify_release_manifest(manifest);
-    const std::uint64_t expectedSize = manifest["size"].get<std::uint64_t>();
+    const VerifiedRelease release = verify_release_manifest(manifest);
     // A file of the wrong length is refused before a byte of it is hashed.
-    if (std::filesystem::file_size(archive) != expectedSize ||
-        !same_digest(sha256_file_hex(archive), manifest["sha256"].get<std::string>())) {
+    if (std::filesystem::file_size(archive) != release.size || !same_digest(sha256_file_hex(archive), release.sha256)) {
         throw std::runtime_error(kArchiveChanged);
     }
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -17,9 +19,18 @@ struct EcdsaKeyHandles {
     release::KeyHandle key;
 };
 
-// Returns when every member is present, well-formed, and signed by the publisher's key; otherwise
-// throws std::runtime_error with the user-facing reason.
-void verify_release_manifest(const nlohmann::json& manifest);
+// What a verified manifest says, typed, for the steps after the check: nothing downstream looks a
+// member up by name again.
+struct VerifiedRelease {
+    std::string version;
+    std::string url;
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+
+// Returns the signed values when every member is present, well-formed, and signed by the
+// publisher's key; otherwise throws std::runtime_error with the user-facing reason.
+VerifiedRelease verify_release_manifest(const nlohmann::json& manifest);
 
 // verify_release_manifest again, then the archive's size and SHA-256 against the manifest's.
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive);

@@ -43,6 +43,16 @@ TEST(ReleaseManifest, SignaturesOfTheReleaseToolAndOfPlainOpenSslVerify) {
     EXPECT_EQ(signed_manifest("leading-zeros")["version"], "0001.02.0003");
 }
 
+// The steps after the check take the signed values from here, not from the JSON again.
+TEST(ReleaseManifest, VerificationReturnsTheSignedValues) {
+    const json manifest = signed_manifest("leading-zeros");
+    const VerifiedRelease release = verify_release_manifest(manifest);
+    EXPECT_EQ(release.version, "0001.02.0003");
+    EXPECT_EQ(release.url, manifest["url"].get<std::string>());
+    EXPECT_EQ(release.size, manifest["size"].get<std::uint64_t>());
+    EXPECT_EQ(release.sha256, manifest["sha256"].get<std::string>());
+}
+
 // Plain openssl leaves s in either half of the group order, and publishers sign with it.
 TEST(ReleaseManifest, HighAndLowSSignaturesBothVerify) {
     for (const std::string name : {"high-s", "low-s"}) {
