@@ -44,9 +44,7 @@ fi
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "setup: configuring $build"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DKORVANE_WARNINGS_AS_ERRORS=ON >/dev/null
+  cmake -S "$root" --preset cross -B "$build" >/dev/null
 fi
 
 "$root/scripts/wine-prefix.sh" "$build/wineprefix"
@@ -55,6 +53,6 @@ fi
 # is built natively, apart from the cross build.
 if [ ! -f "$build/host/CMakeCache.txt" ]; then
   echo "setup: configuring $build/host (release tool)"
-  cmake -S "$root/tools" -B "$build/host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S "$root/tools" --preset host -B "$build/host" >/dev/null
 fi
 cmake --build "$build/host" --parallel 2 >/dev/null
