@@ -9,6 +9,7 @@
 #include "common/com_apartment.h"
 #include "common/launcher_names.h"
 #include "common/long_path.h"
+#include "crypto/random_hex.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
@@ -18,7 +19,6 @@
 #include "net/download.h"
 #include "release/manifest.h"
 #include "release/package.h"
-#include "release/random_hex.h"
 #include "release/release_site.h"
 #include "text/utf.h"
 

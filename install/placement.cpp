@@ -11,13 +11,13 @@
 
 #include "common/launcher_names.h"
 #include "common/long_path.h"
+#include "crypto/random_hex.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/folder_walk.h"
 #include "install/install_state.h"
 #include "install/shortcuts.h"
-#include "release/random_hex.h"
 #include "text/utf.h"
 
 namespace fs = std::filesystem;

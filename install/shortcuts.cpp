@@ -11,8 +11,8 @@
 #include "common/com_ptr.h"
 #include "common/launcher_names.h"
 #include "common/windows_call.h"
+#include "crypto/random_hex.h"
 #include "install/cleanup.h"
-#include "release/random_hex.h"
 #include "text/utf.h"
 
 namespace fs = std::filesystem;

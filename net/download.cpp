@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "common/cancellation.h"
+#include "crypto/random_hex.h"
+#include "crypto/sha256.h"
 #include "net/download_sink.h"
 #include "net/http_request.h"
 #include "net/network_error.h"
-#include "release/random_hex.h"
-#include "release/sha256.h"
 #include "text/utf.h"
 
 namespace kr {

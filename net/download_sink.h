@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "release/sha256.h"
+#include "crypto/sha256.h"
 
 namespace kr {
 

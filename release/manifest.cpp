@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "common/windows_call.h"
-#include "release/sha256.h"
+#include "crypto/sha256.h"
 
 namespace {
 

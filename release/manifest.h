@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "release/bcrypt_handles.h"
+#include "crypto/bcrypt_handles.h"
 #include "release/manifest_rules.h"
 
 // The publisher's P-256 public key, X then Y, as 128 lowercase hex characters (set at build time).
@@ -15,8 +15,8 @@ extern const char release_public_key[];
 // The provider and the key of one signature check. Members are destroyed in reverse order, so the
 // key always goes before the provider it was imported into.
 struct EcdsaKeyHandles {
-    release::AlgorithmHandle provider;
-    release::KeyHandle key;
+    crypto::AlgorithmHandle provider;
+    crypto::KeyHandle key;
 };
 
 // What a verified manifest says, typed, for the steps after the check: nothing downstream looks a

@@ -15,7 +15,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "release/hex.h"
+#include "crypto/hex.h"
 #include "release/manifest_rules.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "release/hex.h"
+#include "crypto/hex.h"
 #include "release/manifest_rules.h"
 #include "tools/ecdsa.h"
 #include "tools/files.h"

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "crypto/random_hex.h"
 #include "install/folder_rules.h"
 #include "install/install_state.h"
 #include "install/placement.h"
-#include "release/random_hex.h"
 #include "tests/install/crash_channel.h"
 #include "tests/install/package_fixture.h"
 #include "tests/support/programs.h"

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
+#include "crypto/sha256.h"
 #include "net/download_sink.h"
-#include "release/sha256.h"
 #include "tests/support/expect_error.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_folder.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/sha256.h"
 #include "net/download.h"
-#include "release/sha256.h"
 #include "tests/net/net_test.h"
 #include "tests/support/expect_error.h"
 #include "tests/support/files.h"

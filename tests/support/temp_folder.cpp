@@ -1,6 +1,6 @@
 #include "tests/support/temp_folder.h"
 
-#include "release/random_hex.h"
+#include "crypto/random_hex.h"
 
 namespace test {
 

@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "release/random_hex.h"
+#include "crypto/random_hex.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "release/hex.h"
+#include "crypto/hex.h"
 
 std::string hex_from_bytes(const unsigned char* bytes, size_t length) {
     static constexpr char digits[] = "0123456789abcdef";

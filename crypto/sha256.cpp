@@ -1,4 +1,4 @@
-#include "release/sha256.h"
+#include "crypto/sha256.h"
 
 #include <algorithm>
 #include <array>

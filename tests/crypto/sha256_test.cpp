@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
-#include "release/sha256.h"
+#include "crypto/sha256.h"
 #include "tests/support/expect_error.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_folder.h"

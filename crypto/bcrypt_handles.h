@@ -5,7 +5,7 @@
 
 #include "common/unique_handle.h"
 
-namespace release {
+namespace crypto {
 
 struct AlgorithmHandleTraits {
     using type = BCRYPT_ALG_HANDLE;
@@ -29,4 +29,4 @@ using AlgorithmHandle = common::UniqueHandle<AlgorithmHandleTraits>;
 using HashHandle = common::UniqueHandle<HashHandleTraits>;
 using KeyHandle = common::UniqueHandle<KeyHandleTraits>;
 
-}  // namespace release
+}  // namespace crypto

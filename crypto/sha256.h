@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "release/bcrypt_handles.h"
-#include "release/hex.h"
+#include "crypto/bcrypt_handles.h"
+#include "crypto/hex.h"
 
 // Raises "Ошибка криптографии Windows" when a CNG call reports failure (a negative status).
 void check_crypto_status(NTSTATUS status);
@@ -31,8 +31,8 @@ public:
 
 private:
     // Declared provider first so the hash is destroyed before the provider it came from.
-    release::AlgorithmHandle provider_;
-    release::HashHandle hash_;
+    crypto::AlgorithmHandle provider_;
+    crypto::HashHandle hash_;
 };
 
 std::string sha256_hex(const void* bytes, size_t length);

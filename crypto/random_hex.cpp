@@ -1,4 +1,4 @@
-#include "release/random_hex.h"
+#include "crypto/random_hex.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -6,7 +6,7 @@
 #include <climits>
 #include <vector>
 
-#include "release/sha256.h"
+#include "crypto/sha256.h"
 
 std::string random_hex(size_t byteCount) {
     if (byteCount == 0) {
