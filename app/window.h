@@ -18,27 +18,11 @@
 #include "app/frame_pacer.h"
 #include "common/com_ptr.h"
 #include "render/pictures.h"
+#include "render/ui_rect.h"
 #include "install/install_state.h"
 
 namespace installer {
 
-// A rectangle of the 880 x 570 logical canvas. Every hit test of the program uses contains().
-struct UiRect {
-    float x;
-    float y;
-    float width;
-    float height;
-
-    bool contains(float px, float py) const noexcept {
-        return px >= x && py >= y && px < x + width && py < y + height;
-    }
-};
-
-// The Done screen's launch button is narrower than primaryButton so that "Закрыть" fits beside it.
-inline constexpr UiRect kLaunchButton{360, 446, 304, 54};
-// The error screen's own change-folder button, drawn between the message and "Повторить": the start
-// screen's button would lie over the message there.
-inline constexpr UiRect kFailedChangeButton{360, 410, 170, 28};
 // A second press of the start button within this time of the start is the rest of a double-click
 // (or a bounce), not a request to cancel the install it has just started.
 inline constexpr int64_t kStartSettleNanoseconds = 600'000'000;

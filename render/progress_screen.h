@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/window.h"
+#include "install/install_state.h"
+#include "render/ui_rect.h"
 
 // The parts of the progress screen that are computed rather than fixed.
 namespace installer {
