@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev googletest
   libssl-dev openssl
   xvfb xdotool x11-utils imagemagick
+  tesseract-ocr tesseract-ocr-rus
   nginx curl
   osslsigncode
   clang libclang-rt-14-dev zip p7zip-full
