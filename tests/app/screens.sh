@@ -2,10 +2,12 @@
 # Walks the installer window through every screen under an X server (DISPLAY must be set: ctest
 # runs this through scripts/with-xvfb.sh), saves each screen as a PNG in OUT_DIR for people to look
 # at, and checks what pixels can prove: the accent inside the primary button or the progress fill,
-# ink inside each text box, the background colour in a corner.
+# ink inside each text box, the background colour in a corner; and, read back with OCR, that the
+# error screen says the failure's own message.
 #   screens.sh WINE_RUN SCREENS_EXE OUT_DIR
 set -uo pipefail
 wine_run=$1 exe=$2 out=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mkdir -p "$out"
 rm -f "$out"/*.png
 control=$(mktemp -d)
@@ -78,6 +80,11 @@ expect_ink() {   # NAME LABEL X Y W H: pixels unlike the box's own top-left pixe
             -fill white +opaque black -format '%[fx:round(mean*w*h)]' info:)
   [ "${count:-0}" -ge 15 ] || fail "$1: no text in $2 ($count pixels of ink)"
 }
+expect_text() {   # NAME LABEL X Y W H TEXT: the box reads as TEXT (tests/app/screen_text.py)
+  local reading
+  reading=$(printf '%s' "$7" | python3 "$here/screen_text.py" "$out/$1.png" "$3" "$4" "$5" "$6" 2>&1) ||
+    fail "$1: $2 does not say what was expected: $reading"
+}
 common_checks() {   # every screen: the background, the section label, the tagline and footer
   expect_colour "$1" 4 566 101114 6
   expect_colour "$1" 875 560 101114 6
@@ -123,12 +130,14 @@ step "state 4 0.5 104857600 104857600"
 capture 05-installing
 common_checks 05-installing
 
-end_task "fail Не удалось заменить файлы в папке установки: C:\\Users\\Игрок\\AppData\\Local\\Programs\\Korvane Launcher\\assets\\korvanelauncher\\textures\\interface\\buttons.pak занят другой программой (код 32). Закройте лаунчер и все его окна, затем нажмите «Повторить». Если ошибка повторяется, перезагрузите компьютер и попробуйте снова."
+failure="Не удалось заменить файлы в папке установки: C:\\Users\\Игрок\\AppData\\Local\\Programs\\Korvane Launcher\\assets\\korvanelauncher\\textures\\interface\\buttons.pak занят другой программой (код 32). Закройте лаунчер и все его окна, затем нажмите «Повторить». Если ошибка повторяется, перезагрузите компьютер и попробуйте снова."
+end_task "fail $failure"
 capture 06-failed
 common_checks 06-failed
 expect_colour 06-failed 372 456 FF713B 20
 expect_ink 06-failed heading 360 114 470 115
 expect_ink 06-failed message 360 248 460 158
+expect_text 06-failed message 360 248 460 158 "$failure"
 
 click 500 470            # "Повторить"
 task_started
