@@ -15,9 +15,9 @@ private:
     long code_;
 };
 
-// Throws WindowsCallError(message, code) when `code` reports failure. HRESULTs and NTSTATUS values
-// agree on the rule: negative is failure, anything else (warnings and informational codes of
-// NTSTATUS, S_FALSE) is success.
+// Throws WindowsCallError(message, code) when `code` reports failure. HRESULTs (FAILED) and NTSTATUS
+// values (NT_SUCCESS) agree on the rule: negative is failure, which for NTSTATUS includes its
+// warnings; S_FALSE and NTSTATUS's informational codes are success.
 inline void throw_if_failed(long code, const char* message) {
     if (code < 0) {
         throw WindowsCallError(message, code);
