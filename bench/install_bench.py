@@ -27,25 +27,15 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-import installer_window as ui  # noqa: E402
-import launcher_package  # noqa: E402
-from e2e_test import Servers, windows_path  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from testkit import build_tree, launcher_package, prefix, window as ui  # noqa: E402
+from testkit.prefix import windows_path  # noqa: E402
+from testkit.servers import MANIFEST_PATH, Servers  # noqa: E402
 
 SIZE = 16 * 1024 * 1024
 BARE_TITLE = "^Korvane bench bare window$"
 VERSIONS = ("1.0.0", "2.0.0")
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cache_value(build, name):
-    with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as cache:
-        for line in cache:
-            if line.startswith(name + ":"):
-                return line.split("=", 1)[1].strip()
-    raise SystemExit(f"{name} is not in {build}/CMakeCache.txt")
 
 
 def cpu_seconds(pid):
@@ -83,27 +73,27 @@ class Bench:
         self.build, self.runs = build, runs
         self.prefix = os.path.join(build, "wineprefix")
         self.wine_run = os.path.join(build, "wine-run.sh")
-        self.installer = os.path.join(build, "app", "Korvane-Setup-loopback.exe")
+        self.installer = build_tree.installer(build)
         self.servers = Servers(os.path.join(build, "bench-servers"))
-        self.user = ui.prefix_users(self.prefix)[0]
-        self.folder = ui.install_folder(self.user)
+        self.user = prefix.prefix_users(self.prefix)[0]
+        self.folder = prefix.install_folder(self.user)
+        ui.read_geometry([self.wine_run, build_tree.screens_tool(build)])
         self.work = tempfile.mkdtemp(prefix="korvane-bench-")
-        self.key = cache_value(build, "KORVANE_RELEASE_SIGNING_KEY_IN_USE")
-        www = os.path.join(self.servers.ports["www"], "bench")
-        os.makedirs(www, exist_ok=True)
+        self.key = build_tree.cache_value(build, "KORVANE_RELEASE_SIGNING_KEY_IN_USE")
+        www = self.servers.www("bench")
         self.manifests, self.packages, self.urls = {}, {}, {}
         for version in VERSIONS:
             package = launcher_package.make_package(os.path.join(www, f"launcher-{version}.zip"),
-                                                    os.path.join(build, "tests", "e2e", "KORLAUNCHER.exe"),
+                                                    build_tree.stand_in_launcher(build),
                                                     version, size=SIZE)
             self.urls[version] = self.servers.url("nginx", f"/bench/launcher-{version}.zip")
             self.packages[version] = package
             self.manifests[version] = launcher_package.sign_package(
-                os.path.join(build, "host", "korvane-release"), self.key, package, version, self.urls[version],
+                build_tree.release_tool(build), self.key, package, version, self.urls[version],
                 os.path.join(self.work, f"launcher-{version}.json"))
 
     def clean(self):
-        ui.remove_installation(self.user)
+        prefix.remove_installation(self.user)
 
     def start_window(self, program, title, what, arguments=()):
         """Starts `program` and waits for its window's first complete start screen: the process, the
@@ -123,7 +113,7 @@ class Bench:
         return self.start_window(self.installer, ui.TITLE, "the installer's start screen")
 
     def close(self, process, window):
-        window.click(*ui.CLOSE_BUTTON)
+        window.press("secondaryButton")  # "Закрыть"
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
@@ -138,7 +128,7 @@ class Bench:
         process, window, _ = self.start_installer()
         try:
             idle = peak_resident(process.pid)
-            window.click(*ui.INSTALL_BUTTON)
+            window.press("primaryButton")  # "Установить лаунчер"
             clicked = time.monotonic()
             frame = window.wait_for({"done", "failed"}, 300, lambda: process.poll() is None)
             elapsed = time.monotonic() - clicked
@@ -155,9 +145,9 @@ class Bench:
             shutil.rmtree(target, ignore_errors=True)
         started = time.monotonic()
         scratch = tempfile.mkdtemp(dir=self.work)
-        ca = os.path.join(self.build, "bench-servers", "ca.pem")
+        ca = self.servers.ca_pem
         subprocess.run(["curl", "-sf", "--cacert", ca, "-o", os.path.join(scratch, "manifest.json"),
-                        self.servers.url("release", "/downloads/launcher-release.json")], check=True)
+                        self.servers.url("release", MANIFEST_PATH)], check=True)
         subprocess.run(["curl", "-sf", "--cacert", ca, "-o", os.path.join(scratch, "launcher.zip"),
                         self.urls[version]], check=True)
         subprocess.run(["unzip", "-q", os.path.join(scratch, "launcher.zip"), "-d", os.path.join(scratch, "payload")],
@@ -220,7 +210,7 @@ class Bench:
         """Seconds from process start to the bare window's first frame, seen the same way."""
         process, window, elapsed = self.start_window(os.path.join(self.build, "bench", "bare_window.exe"),
                                                      BARE_TITLE, "the bare window's frame", arguments)
-        window.click(*ui.INSTALL_BUTTON)  # any click closes it
+        window.press("primaryButton")  # any click closes it
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
@@ -256,13 +246,13 @@ class Bench:
 
     def download(self):
         """The download three ways, interleaved: ours, a bare WinHTTP loop, curl."""
-        folder = os.path.join(self.servers.ports["www"], "bench")
+        folder = self.servers.www("bench")
         data = os.urandom(SIZE)
         with open(os.path.join(folder, "bench-16MiB.bin"), "wb") as file:
             file.write(data)
         sha = hashlib.sha256(data).hexdigest()
         url = self.servers.url("nginx", "/bench/bench-16MiB.bin")
-        ca = os.path.join(self.build, "bench-servers", "ca.pem")
+        ca = self.servers.ca_pem
         target = tempfile.mkdtemp(dir=self.work)
 
         def wine_seconds(*command):

@@ -15,7 +15,7 @@ server=$root/tests/server/loopback_server.py
 port=$(sed -n 's/^KORVANE_LOOPBACK_RELEASE_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
 
 cmake --build "$build" --parallel 2 --target korvane_setup korvane_setup_loopback demo_launcher extract_bench \
-  download_bench winhttp_loop_bench bare_window trust_test_ca >/dev/null
+  download_bench winhttp_loop_bench bare_window trust_test_ca korvane_screens >/dev/null
 python3 "$server" start "$state" "$port"
 trap 'python3 "$server" stop "$state"; "$build/wine-run.sh" --server-stop' EXIT
 "$build/wine-run.sh" --server-start

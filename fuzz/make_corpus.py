@@ -12,18 +12,13 @@ import io
 import json
 import os
 import subprocess
+import sys
 import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FILES = {
-    "KORLAUNCHER/KORLAUNCHER.exe": b"MZ stand-in " * 8,
-    "KORLAUNCHER/launcher.json": b'{"channel": "stable"}\n',
-    "KORLAUNCHER/shaders/ui.vert.spv": bytes(range(64)),
-    "KORLAUNCHER/shaders/ui.frag.spv": bytes(reversed(range(64))),
-    "KORLAUNCHER/assets/fonts/regular.json": b'{"glyphs": []}\n',
-    "KORLAUNCHER/assets/fonts/regular.png": b"\x89PNG\r\n\x1a\n" + b"\0" * 16,
-}
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from testkit.launcher_package import SEED_FILES as FILES  # noqa: E402
 
 
 class Unseekable(io.RawIOBase):

@@ -22,31 +22,15 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "server"))
-sys.path.insert(0, os.path.join(ROOT, "site"))
-import installer_window  # noqa: E402
-import local_nginx  # noqa: E402
-import launcher_package  # noqa: E402
-from loopback_server import make_certificates  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from testkit import build_tree, launcher_package, nginx, prefix, window as installer_window  # noqa: E402
+from testkit.test_ca import make_certificates  # noqa: E402
 
 VERSION = "1.0.0"
 # With the download held to DEMO_RATE the progress screens stay up long enough to be seen.
 DEMO_PACKAGE_SIZE = 3 * 1024 * 1024
 DEMO_RATE = "1m"
 LAUNCHER_TITLE = "^Korvane Launcher \\(демо\\)$"
-
-
-def cache_value(build, name):
-    with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as cache:
-        for line in cache:
-            if line.startswith(name + ":"):
-                return line.split("=", 1)[1].strip()
-    sys.exit(f"demo: {name} is not in {build}/CMakeCache.txt")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Demo:
@@ -57,10 +41,10 @@ class Demo:
         self.www = os.path.join(self.site, "www")
         self.prefix = os.path.join(self.home, "wineprefix")
         self.screens = os.path.join(self.home, "screens")
-        self.port = int(cache_value(self.build, "KORVANE_LOOPBACK_RELEASE_PORT"))
-        self.key = cache_value(self.build, "KORVANE_RELEASE_SIGNING_KEY_IN_USE")
-        self.installer = os.path.join(self.build, "app", "Korvane-Setup-loopback.exe")
-        self.launcher = os.path.join(self.build, "tests", "e2e", "KORLAUNCHER.exe")
+        self.port = int(build_tree.cache_value(self.build, "KORVANE_LOOPBACK_RELEASE_PORT"))
+        self.key = build_tree.cache_value(self.build, "KORVANE_RELEASE_SIGNING_KEY_IN_USE")
+        self.installer = build_tree.installer(self.build)
+        self.launcher = build_tree.stand_in_launcher(self.build)
         self.processes = []  # (name, Popen) to stop, newest last
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
@@ -76,7 +60,7 @@ class Demo:
         shutil.rmtree(self.www, ignore_errors=True)
         package = os.path.join(self.home, f"launcher-{VERSION}.zip")
         launcher_package.make_package(package, self.launcher, VERSION, size=DEMO_PACKAGE_SIZE)
-        subprocess.run([os.path.join(self.build, "host", "korvane-release"), "site", package, "--version", VERSION,
+        subprocess.run([build_tree.release_tool(self.build), "site", package, "--version", VERSION,
                         "--url", f"https://localhost:{self.port}/downloads/launcher-{VERSION}.zip",
                         "--key", self.key, "--output", self.www], check=True)
         print(f"demo: release {VERSION} laid out in {self.www}")
@@ -87,11 +71,8 @@ class Demo:
                 sys.exit(f"demo: port {self.port} is taken (a test run holds it?); the installer's release site "
                          "must listen there")
         # The shipped site configuration; only the rate is the demo's, so the progress can be seen.
-        config = local_nginx.write_config(self.site, self.port, os.path.join(self.site, "localhost.pem"),
-                                          os.path.join(self.site, "localhost.key"), self.www,
-                                          http_extra=f"    limit_rate {DEMO_RATE};")
         try:
-            process = local_nginx.start(self.site, config, self.port)
+            process = nginx.serve(self.site, self.port, self.www, http_extra=f"    limit_rate {DEMO_RATE};")
         except RuntimeError as error:
             sys.exit(f"demo: {error}")
         self.processes.append(("nginx", process))
@@ -107,10 +88,10 @@ class Demo:
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), self.prefix], check=True)
         # The prefix keeps one wineserver while the demo runs, and trusts the site's CA (only here).
         subprocess.run(["wineserver", "-p60"], env=self.env, check=True)
-        self.wine([os.path.join(self.build, "tests", "trust_test_ca.exe"), windows_path(f"{self.site}/ca.der")])
+        self.wine([build_tree.trust_test_ca(self.build), prefix.windows_path(f"{self.site}/ca.der")])
         # Each run shows a fresh installation.
-        for user in installer_window.prefix_users(self.prefix):
-            installer_window.remove_installation(user)
+        for user in prefix.prefix_users(self.prefix):
+            prefix.remove_installation(user)
 
     def wine(self, command):
         subprocess.run(["wine", *command], env=self.env, check=True, stdin=subprocess.DEVNULL,
@@ -120,7 +101,7 @@ class Demo:
 
     def start(self, name, command, **options):
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, preexec_fn=local_nginx.die_with_parent, **options)
+                                   stderr=subprocess.DEVNULL, preexec_fn=nginx.die_with_parent, **options)
         self.processes.append((name, process))
         return process
 
@@ -163,6 +144,7 @@ class Demo:
         os.makedirs(self.screens, exist_ok=True)
         for old in os.listdir(self.screens):
             os.remove(os.path.join(self.screens, old))
+        installer_window.read_geometry(["wine", build_tree.screens_tool(self.build)], self.env)
         installer = self.start("installer", ["wine", self.installer], env=self.env)
         alive = lambda: installer.poll() is None  # noqa: E731
         window = installer_window.InstallerWindow.find(120, alive=alive)
@@ -179,7 +161,7 @@ class Demo:
         if frame is None:
             sys.exit("demo: the start screen was never painted")
         save(frame, "start")
-        window.click(*installer_window.INSTALL_BUTTON)
+        window.press("primaryButton")  # "Установить лаунчер"
         heading, shown, deadline = None, "idle", time.monotonic() + 300
         while time.monotonic() < deadline and alive():
             now, frame = window.screen()
@@ -200,7 +182,7 @@ class Demo:
         if shown != "done":
             print(f"demo: the installation did not succeed; the screens are in {self.screens}", file=sys.stderr)
             sys.exit(1)
-        window.click(*installer_window.INSTALL_BUTTON)  # "Запустить лаунчер"
+        window.press("launchButton")  # "Запустить лаунчер"
         try:
             code = installer.wait(30)
         except subprocess.TimeoutExpired:
@@ -216,12 +198,12 @@ class Demo:
         print("demo: screens passed: " + ", ".join(os.path.basename(path) for path in saved))
 
     def report(self):
-        for user in installer_window.prefix_users(self.prefix):
-            folder = installer_window.install_folder(user)
+        for user in prefix.prefix_users(self.prefix):
+            folder = prefix.install_folder(user)
             if os.path.isfile(os.path.join(folder, "KORLAUNCHER.exe")):
                 print(f"demo: the launcher is installed in C:\\users\\{os.path.basename(user)}\\AppData\\Local\\"
                       f"Programs\\Korvane Launcher (on this machine: {folder})")
-                for link in installer_window.shortcut_paths(user):
+                for link in prefix.shortcut_paths(user):
                     if os.path.isfile(link):
                         print(f"demo: shortcut {link}")
                 return True

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
 "$root/scripts/setup.sh" "$build"
-if ! output=$(cmake --build "$build" --parallel 2 --target korvane_setup_loopback demo_launcher trust_test_ca 2>&1); then
+if ! output=$(cmake --build "$build" --parallel 2 --target korvane_setup_loopback demo_launcher trust_test_ca korvane_screens 2>&1); then
   echo "$output" >&2
   exit 1
 fi

@@ -7,20 +7,26 @@
 //             "fail MESSAGE"          throw the message (the error screen, or Idle after a cancel)
 //   "started" written by each task when it starts.
 // Launching the installed launcher fails with a message, as it would without an installation.
+// With the argument --geometry it prints the window's hit-test rectangles as JSON and exits: the
+// Python test tooling clicks and probes them instead of keeping a copy of its own.
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "app/install_task.h"
 #include "app/window.h"
 #include "app/window_proc.h"
+#include "common/com_apartment.h"
+#include "render/ui_rect.h"
 
 namespace {
 
@@ -94,6 +100,34 @@ void start_installed_launcher(const std::filesystem::path&) {
 
 }  // namespace installer
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+namespace {
+
+std::string rect_json(const installer::UiRect& rect) {
+    std::ostringstream out;
+    out << '[' << rect.x << ", " << rect.y << ", " << rect.width << ", " << rect.height << ']';
+    return out.str();
+}
+
+// The rectangles as the program hit-tests them: the window object's own fields, built as the
+// installer builds it (its constructor makes the imaging factory, a COM object).
+int print_geometry(HINSTANCE instance) {
+    const common::ComApartment apartment;
+    const installer::Window window(instance);
+    const std::string json = "{\"primaryButton\": " + rect_json(window.primaryButton) +
+                             ", \"secondaryButton\": " + rect_json(window.secondaryButton) +
+                             ", \"changeButton\": " + rect_json(window.changeButton) +
+                             ", \"closeButton\": " + rect_json(window.closeButton) +
+                             ", \"launchButton\": " + rect_json(installer::kLaunchButton) +
+                             ", \"failedChangeButton\": " + rect_json(installer::kFailedChangeButton) + "}\n";
+    std::fputs(json.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+    if (std::wstring_view(commandLine) == L"--geometry") {
+        return print_geometry(instance);
+    }
     return installer::run_installer(instance, showCommand);
 }

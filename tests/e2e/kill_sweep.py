@@ -10,23 +10,19 @@ shortcut temporary.
 The default spread keeps `make test` short; --full (or KORVANE_KILL_SWEEP=full in the environment)
 tries every moment (see bench/README.md).
 """
-import argparse
 import os
 import random
 import re
-import shutil
-import subprocess
 import sys
 import time
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "support"))
-import installer_window as ui  # noqa: E402
-import launcher_package  # noqa: E402
-from e2e_test import Failure, Servers, check, wait_until  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit import launcher_package, prefix  # noqa: E402
+from testkit.checks import Failure, check, wait_until  # noqa: E402
+from testkit.servers import MANIFEST_PATH  # noqa: E402
+from testkit.session import Session, parse_arguments  # noqa: E402
 
-MANIFEST_PATH = "/downloads/launcher-release.json"
 PACKAGE_PATH = "/sweep/launcher.zip"
 PADDING_FILES = 8            # incompressible assets: every phase then takes long enough to be hit
 PADDING_SIZE = 256 * 1024
@@ -81,7 +77,7 @@ class Disk:
         self.staging_seen = False
 
     def staging(self):
-        folders = ui.staging_folders(self.sweep.user)
+        folders = prefix.staging_folders(self.sweep.user)
         self.staging_seen = self.staging_seen or bool(folders)
         return folders[0] if folders else None
 
@@ -122,7 +118,7 @@ class Disk:
 
 
 def shortcut_temporaries(user):
-    return [name for path in ui.shortcut_paths(user) if os.path.isdir(os.path.dirname(path))
+    return [name for path in prefix.shortcut_paths(user) if os.path.isdir(os.path.dirname(path))
             for name in os.listdir(os.path.dirname(path)) if LEFTOVER.search(name)]
 
 
@@ -186,14 +182,10 @@ def kill_points(total):
     return points
 
 
-class Sweep:
+class Sweep(Session):
     def __init__(self, args):
-        self.args = args
-        self.servers = Servers(args.servers)
-        self.user = ui.prefix_users(args.prefix)[0]
-        self.folder = ui.install_folder(self.user)
+        super().__init__(args)
         self.window = None
-        os.makedirs(args.work, exist_ok=True)
         self.releases = {}
         for version in ("1.0.0", "2.0.0"):
             tree = package_tree(args.launcher, version)
@@ -204,7 +196,6 @@ class Sweep:
                                                      os.path.join(args.work, f"sweep-{version}.json"))
             self.releases[version] = {"tree": tree, "package": package, "manifest": manifest,
                                       "size": os.path.getsize(package)}
-        self.processes = []
 
     # --- what the killed run has reached -----------------------------------------------------------
 
@@ -226,7 +217,7 @@ class Sweep:
         return count
 
     def new_shortcut_in_place(self):
-        link = ui.shortcut_paths(self.user)[0]
+        link = prefix.shortcut_paths(self.user)[0]
         try:
             with open(link, "rb") as handle:
                 return handle.read() != OLD_SHORTCUT
@@ -239,35 +230,17 @@ class Sweep:
 
     # --- runs ---------------------------------------------------------------------------------------
 
-    def start_installer(self):
-        env = dict(os.environ)
-        process = subprocess.Popen([self.args.wine_run, self.args.installer], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.processes.append(process)
-        alive = lambda: process.poll() is None  # noqa: E731
-        window = ui.InstallerWindow.find(90, alive=alive)
-        check(window is not None, "the installer window did not appear")
-        check(window.wait_for({"idle"}, 90, alive) is not None, "the start screen was not painted")
-        return process, window
-
-    def stop_all(self):
-        for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        self.processes.clear()
-
     def prepare(self, route):
         """The machine before the killed run: an installed 1.0.0 with the player's files and shortcuts,
         or an empty install folder."""
-        ui.remove_installation(self.user)
+        prefix.remove_installation(self.user)
         if route == "update":
             for relative, data in list(self.releases["1.0.0"]["tree"].items()) + list(PLAYER_FILES.items()):
                 path = os.path.join(self.folder, relative)
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "wb") as handle:
                     handle.write(data)
-            for link in ui.shortcut_paths(self.user):
+            for link in prefix.shortcut_paths(self.user):
                 os.makedirs(os.path.dirname(link), exist_ok=True)
                 with open(link, "wb") as handle:
                     handle.write(OLD_SHORTCUT)
@@ -304,7 +277,7 @@ class Sweep:
         self.serve(point.stall)
         disk = Disk(self)
         process, self.window = self.start_installer()
-        self.window.click(*ui.INSTALL_BUTTON)
+        self.window.press("primaryButton")
         started = time.monotonic()
         wait_until(lambda: process.poll() is not None or disk.finished() or point.reached(disk), 90, 0.002)
         reached = process.poll() is None and point.reached(disk)
@@ -315,11 +288,11 @@ class Sweep:
         check(wait_until(lambda: not self.window.exists(), 30), "the killed installer's window stays")
 
         process, window = self.start_installer()
-        window.click(*ui.INSTALL_BUTTON)
+        window.press("primaryButton")
         killed_after = time.monotonic() - started
         done = window.wait_for({"done", "failed"}, 180, lambda: process.poll() is None)
         shown = done.screen() if done else None
-        window.click(*ui.CLOSE_BUTTON if shown == "done" else (844, 38))
+        window.press("secondaryButton" if shown == "done" else "closeButton")
         if not wait_until(lambda: process.poll() is not None, 30):
             process.kill()
         process.wait()
@@ -339,12 +312,9 @@ class Sweep:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("wine-run", "installer", "launcher", "release-tool", "key", "prefix", "servers", "work"):
-        parser.add_argument("--" + name, required=True)
-    parser.add_argument("--full", action="store_true", help="every kill point instead of the default spread")
-    args = parser.parse_args()
-    shutil.rmtree(args.work, ignore_errors=True)
+    args, rest = parse_arguments(flags=[("full", "every kill point instead of the default spread")])
+    if rest:
+        sys.exit(f"kill_sweep.py: unknown arguments {rest}")
     sweep = Sweep(args)
     total = len(sweep.releases["1.0.0"]["tree"])
     full = args.full or os.environ.get("KORVANE_KILL_SWEEP") == "full"
@@ -364,7 +334,7 @@ def main():
             recovered += ok
     finally:
         sweep.stop_all()
-        ui.remove_installation(sweep.user)
+        prefix.remove_installation(sweep.user)
     share = 100.0 * recovered / len(points)
     print(f"kill sweep: {len(points)} kill points, {reached} reached before the kill, {recovered} recovered "
           f"({share:.0f} %), {time.monotonic() - started:.0f} s")

@@ -11,11 +11,15 @@ trust still reads as trusted (0). The chain is therefore checked with osslsignco
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SIGN = os.path.join(ROOT, "scripts", "sign-setup.sh")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit.prefix import windows_path  # noqa: E402
+
 TRUSTED, NO_SIGNATURE, BAD_DIGEST = 0x00000000, 0x800B0100, 0x80096010
 
 
@@ -40,10 +44,6 @@ def make_code_signing_chain(folder, name):
             with open(path(part)) as source:
                 out.write(source.read())
     return {"ca": path("ca.pem"), "chain": path("chain.pem"), "key": path("leaf.key")}
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Signing(unittest.TestCase):

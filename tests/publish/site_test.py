@@ -11,29 +11,18 @@ import http.client
 import json
 import os
 import shutil
-import socket
 import ssl
 import subprocess
 import sys
 import tempfile
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "site"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "server"))
-import launcher_package  # noqa: E402
-import local_nginx  # noqa: E402
-from loopback_server import make_certificates  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit import launcher_package, nginx  # noqa: E402
+from testkit.test_ca import make_certificates  # noqa: E402
 
 ARGS = None
 MANIFEST_PATH = "downloads/launcher-release.json"
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def sha256(path):
@@ -153,7 +142,7 @@ class ServedSite(unittest.TestCase):
         cls.state = tempfile.mkdtemp(prefix="korvane-served-site-")
         cls.addClassCleanup(shutil.rmtree, cls.state)
         make_certificates(cls.state)
-        cls.port = free_port()
+        cls.port = nginx.free_port()
         www = os.path.join(cls.state, "www")
         package = launcher_package.make_package(os.path.join(cls.state, "launcher.zip"), ARGS.launcher, "2.0.0",
                                                 size=2 << 20)
@@ -164,9 +153,7 @@ class ServedSite(unittest.TestCase):
             cls.package = handle.read()
         with open(os.path.join(www, "downloads", ".launcher-2.0.1.zip.part"), "wb") as handle:
             handle.write(b"an upload in progress")
-        config = local_nginx.write_config(cls.state, cls.port, os.path.join(cls.state, "localhost.pem"),
-                                          os.path.join(cls.state, "localhost.key"), www)
-        cls.nginx = local_nginx.start(cls.state, config, cls.port)
+        cls.nginx = nginx.serve(cls.state, cls.port, www)
         cls.addClassCleanup(cls.nginx.wait)
         cls.addClassCleanup(cls.nginx.terminate)
         cls.context = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.pem"))

@@ -13,7 +13,9 @@ import subprocess
 import sys
 import zipfile
 
-import package_shapes
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+import package_shapes  # noqa: E402
+from testkit.signing import P256_ORDER, openssl_sign, signed_text  # noqa: E402
 
 PACKAGE_FILES = {
     "KORLAUNCHER/KORLAUNCHER.exe": b"MZ launcher executable stand-in\n" * 40,
@@ -23,36 +25,6 @@ PACKAGE_FILES = {
     "KORLAUNCHER/assets/fonts/regular.json": b'{"glyphs": []}\n',
     "KORLAUNCHER/assets/fonts/regular.png": b"\x89PNG\r\n\x1a\n" + b"\0" * 100,
 }
-
-
-P256_ORDER = 0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551
-
-
-def der_to_raw(der):
-    """r || s from a DER ECDSA signature: SEQUENCE { INTEGER r, INTEGER s }."""
-    assert der[0] == 0x30
-    position = 2 if der[1] < 0x80 else 2 + (der[1] & 0x7F)
-    raw = b""
-    for _ in range(2):
-        assert der[position] == 0x02
-        length = der[position + 1]
-        value = der[position + 2 : position + 2 + length]
-        raw += int.from_bytes(value, "big").to_bytes(32, "big")
-        position += 2 + length
-    return raw
-
-
-def openssl_sign(key, text, scratch):
-    with open(scratch, "wb") as handle:
-        handle.write(text)
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, scratch],
-                         check=True, capture_output=True).stdout
-    os.remove(scratch)
-    return der_to_raw(der).hex()
-
-
-def signed_text(version, size, sha256, url):
-    return f"KORLAUNCHER-UPDATE-v1\n{version}\n{size}\n{sha256}\n{url}\n".encode()
 
 
 def main():
@@ -89,14 +61,13 @@ def main():
                     "https://localhost/" + "u" * (2048 - len("https://localhost/")), True),
         "no-final-line-feed": ("1.0.0", 22, digest, "https://localhost/a.zip", False),
     }
-    scratch = os.path.join(args.out, "signed-text.tmp")
     manifests = {}
     for name, (version, size, sha256, url, final_line_feed) in cases.items():
         text = signed_text(version, size, sha256, url)
         if not final_line_feed:
             text = text[:-1]
         manifests[name] = {"version": version, "url": url, "size": size, "sha256": sha256,
-                           "signature": openssl_sign(args.key, text, scratch)}
+                           "signature": openssl_sign(args.key, text)}
     # The same signature with s in each half of the group order: both verify, and plain openssl
     # makes either.
     raw = bytes.fromhex(manifests["openssl"]["signature"])

@@ -13,9 +13,8 @@ import struct
 import sys
 import zlib
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "fuzz"))
-import make_corpus  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit.launcher_package import SEED_FILES  # noqa: E402
 
 CORRUPT = "Повреждён ZIP обновления"
 COMPOSITION = "Некорректный состав обновления"
@@ -23,7 +22,7 @@ BAD_PATH = "Недопустимый путь обновления"
 EXTRACT_FAILED = "Не удалось распаковать обновление"
 
 # The six required files with the contents of the committed seed packages.
-REQUIRED = make_corpus.FILES
+REQUIRED = SEED_FILES
 
 
 def deflate(data):
@@ -111,5 +110,5 @@ def write(out):
         json.dump(expected, handle, ensure_ascii=False, indent=2)
     honest = os.path.join(out, "honest")
     os.makedirs(honest, exist_ok=True)
-    for seed in glob.glob(os.path.join(ROOT, "fuzz", "corpus", "package", "*.zip")):
+    for seed in glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz", "corpus", "package", "*.zip")):
         shutil.copy(seed, honest)

@@ -12,6 +12,10 @@ import tempfile
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit.launcher_package import REQUIRED_FILES as REQUIRED  # noqa: E402
+from testkit.signing import raw_to_der  # noqa: E402
+
 ARGS = None
 
 
@@ -19,25 +23,10 @@ def run(*arguments):
     return subprocess.run([ARGS.tool, *arguments], capture_output=True, text=True)
 
 
-def raw_to_der(raw):
-    def integer(value):
-        body = value.lstrip(b"\0") or b"\0"
-        if body[0] & 0x80:
-            body = b"\0" + body
-        return b"\x02" + bytes([len(body)]) + body
-    content = integer(raw[:32]) + integer(raw[32:])
-    return b"\x30" + bytes([len(content)]) + content
-
-
 def write_package(path, names):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
         for name in names:
             archive.writestr(name, "" if name.endswith("/") else "content of " + name)
-
-
-REQUIRED = ["KORLAUNCHER/KORLAUNCHER.exe", "KORLAUNCHER/launcher.json", "KORLAUNCHER/shaders/ui.vert.spv",
-            "KORLAUNCHER/shaders/ui.frag.spv", "KORLAUNCHER/assets/fonts/regular.json",
-            "KORLAUNCHER/assets/fonts/regular.png"]
 
 
 class ReleaseTool(unittest.TestCase):

@@ -68,17 +68,12 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "site"))
-import local_nginx  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from testkit import nginx, signing  # noqa: E402
+from testkit.test_ca import make_certificates, tls_context  # noqa: E402
 
 IDLE_SECONDS = 300
 HANG_SECONDS = 120
-CERTIFICATES = {  # name: (subject alternative names, days valid, signed by the test CA)
-    "localhost": ("DNS:localhost,IP:127.0.0.1", 3650, True),
-    "wrong_host": ("DNS:wrong-host.invalid", 3650, True),
-    "expired": ("DNS:localhost,IP:127.0.0.1", -1, True),  # notAfter before now
-    "untrusted": ("DNS:localhost,IP:127.0.0.1", 3650, False),  # self-signed
-}
 
 
 class State:
@@ -354,19 +349,8 @@ def openssl_signed_manifest(command, key):
     """A manifest signed past the release tool's package checks: what a careless publisher could serve."""
     with open(command["package"], "rb") as package:
         data = package.read()
-    manifest = {"version": command["version"], "url": command["url"], "size": len(data),
-                "sha256": hashlib.sha256(data).hexdigest()}
-    text = "KORLAUNCHER-UPDATE-v1\n{version}\n{size}\n{sha256}\n{url}\n".format(**manifest).encode()
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text, check=True,
-                         capture_output=True).stdout
-    # SEQUENCE { INTEGER r, INTEGER s } (short lengths: P-256) to r || s, 32 bytes each.
-    position, raw = 2, b""
-    for _ in range(2):
-        length = der[position + 1]
-        raw += int.from_bytes(der[position + 2 : position + 2 + length], "big").to_bytes(32, "big")
-        position += 2 + length
-    manifest["signature"] = raw.hex()
-    return manifest
+    return signing.signed_manifest(key, command["version"], len(data), hashlib.sha256(data).hexdigest(),
+                                   command["url"])
 
 
 def made_file(size, seed):
@@ -374,52 +358,11 @@ def made_file(size, seed):
     return random.Random(seed).randbytes(size)
 
 
-def openssl(*arguments):
-    subprocess.run(["openssl", *arguments], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def make_certificates(directory):
-    """The test CA and one leaf per listener, made once per state folder, never committed."""
-    if os.path.exists(os.path.join(directory, "ca.der")):
-        return
-    os.makedirs(directory, exist_ok=True)
-    path = lambda name: os.path.join(directory, name)
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
-            "-days", "3650", "-subj", "/CN=Korvane Test CA",
-            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    for name, (names, days, signed) in CERTIFICATES.items():
-        extensions = path(f"{name}.ext")
-        with open(extensions, "w") as out:
-            out.write(f"subjectAltName={names}\nbasicConstraints=CA:FALSE\n"
-                      "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n")
-        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", path(f"{name}.key"), "-out", path(f"{name}.csr"),
-                "-subj", "/CN=localhost")
-        issuer = ["-CA", path("ca.pem"), "-CAkey", path("ca.key")] if signed else ["-signkey", path(f"{name}.key")]
-        openssl("x509", "-req", "-in", path(f"{name}.csr"), *issuer, "-set_serial", str(int(time.time() * 1000)),
-                "-days", str(days), "-extfile", extensions, "-out", path(f"{name}.pem"))
-    openssl("x509", "-in", path("ca.pem"), "-outform", "DER", "-out", path("ca.der.tmp"))
-    os.replace(path("ca.der.tmp"), path("ca.der"))
-
-
-def tls_context(directory, name):
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(directory, f"{name}.pem"), os.path.join(directory, f"{name}.key"))
-    return context
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 def start_nginx(directory):
     """nginx serving STATE_DIR/www through the release site's shipped configuration."""
-    port, www = free_port(), os.path.join(directory, "www")
+    port, www = nginx.free_port(), os.path.join(directory, "www")
     os.makedirs(www, exist_ok=True)
-    config = local_nginx.write_config(directory, port, os.path.join(directory, "localhost.pem"),
-                                      os.path.join(directory, "localhost.key"), www)
-    return local_nginx.start(directory, config, port), port, www
+    return nginx.serve(directory, port, www), port, www
 
 
 def serve(directory, release_port=None):
@@ -435,7 +378,7 @@ def serve(directory, release_port=None):
         listeners.append(Listener("release", ScriptedHandler, tls_context(directory, "localhost"),
                                   int(release_port)))
     STATE.ports = {listener.name: listener.server_address[1] for listener in listeners}
-    nginx, nginx_port, www = start_nginx(directory)
+    site, nginx_port, www = start_nginx(directory)
     for listener in listeners:
         threading.Thread(target=listener.serve_forever, daemon=True).start()
 
@@ -449,11 +392,11 @@ def serve(directory, release_port=None):
     os.replace(os.path.join(directory, "ports.tmp"), os.path.join(directory, "ports"))
     try:
         while not stop.wait(1.0):
-            if time.monotonic() - STATE.last_activity > IDLE_SECONDS or nginx.poll() is not None:
+            if time.monotonic() - STATE.last_activity > IDLE_SECONDS or site.poll() is not None:
                 break
     finally:
-        nginx.kill()
-        nginx.wait()
+        site.kill()
+        site.wait()
         for name in ("ports", "server.pid"):
             try:
                 os.remove(os.path.join(directory, name))

@@ -1,19 +1,29 @@
 """Launcher release packages for the demo, the end-to-end tests and the benchmarks, made on the Linux
 side: a ZIP with the stand-in KORLAUNCHER.exe and every file the installer requires, and its
-manifest signed with the development key (by the release tool, or by openssl for bytes that are not
-a package, such as a loopback server's made file)."""
+manifest signed with the development key by the release tool (signing.py signs what is no package)."""
 import json
 import os
 import random
 import struct
 import subprocess
-import sys
-import tempfile
 import zipfile
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "release"))
-from make_fixtures import openssl_sign, signed_text  # noqa: E402
+# The files every package must hold, in the order the packages here write them.
+REQUIRED_FILES = ["KORLAUNCHER/KORLAUNCHER.exe", "KORLAUNCHER/launcher.json", "KORLAUNCHER/shaders/ui.vert.spv",
+                  "KORLAUNCHER/shaders/ui.frag.spv", "KORLAUNCHER/assets/fonts/regular.json",
+                  "KORLAUNCHER/assets/fonts/regular.png"]
+
+# The small package of the committed fuzz seeds (fuzz/corpus/package, remade by fuzz/make_corpus.py),
+# whose shapes the release tests also build on: changing a byte here means remaking the seeds.
+SEED_FILES = dict(zip(REQUIRED_FILES, [
+    b"MZ stand-in " * 8,
+    b'{"channel": "stable"}\n',
+    bytes(range(64)),
+    bytes(reversed(range(64))),
+    b'{"glyphs": []}\n',
+    b"\x89PNG\r\n\x1a\n" + b"\0" * 16,
+]))
 
 
 def tiny_png():
@@ -33,14 +43,14 @@ def package_files(launcher_exe, version):
     with open(launcher_exe, "rb") as handle:
         # Data after the image is ignored by the loader: each release's executable differs.
         executable = handle.read() + b"\0KORVANE-RELEASE " + version.encode()
-    return {
-        "KORLAUNCHER/KORLAUNCHER.exe": executable,
-        "KORLAUNCHER/launcher.json": json.dumps({"name": "Korvane Launcher", "version": version}).encode(),
-        "KORLAUNCHER/shaders/ui.vert.spv": spirv("vertex"),
-        "KORLAUNCHER/shaders/ui.frag.spv": spirv("fragment"),
-        "KORLAUNCHER/assets/fonts/regular.json": b'{"family": "Korvane Sans", "glyphs": []}\n',
-        "KORLAUNCHER/assets/fonts/regular.png": tiny_png(),
-    }
+    return dict(zip(REQUIRED_FILES, [
+        executable,
+        json.dumps({"name": "Korvane Launcher", "version": version}).encode(),
+        spirv("vertex"),
+        spirv("fragment"),
+        b'{"family": "Korvane Sans", "glyphs": []}\n',
+        tiny_png(),
+    ]))
 
 
 def write_zip(path, files, padding):
@@ -77,8 +87,6 @@ def sign_package(tool, key, package, version, url, manifest):
         return handle.read()
 
 
-def signed_manifest(key, version, size, sha256, url):
-    """A manifest for any bytes (the release tool signs only packages it accepts)."""
-    with tempfile.TemporaryDirectory() as scratch:
-        signature = openssl_sign(key, signed_text(version, size, sha256, url), os.path.join(scratch, "text"))
-    return json.dumps({"version": version, "url": url, "size": size, "sha256": sha256, "signature": signature})
+def executable(launcher_exe, version):
+    """The KORLAUNCHER.exe that the package of `version` holds."""
+    return package_files(launcher_exe, version)["KORLAUNCHER/KORLAUNCHER.exe"]

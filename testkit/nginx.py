@@ -1,5 +1,6 @@
 """The shipped release-site configuration (site/nginx/) run by a private nginx on this machine: the
-tests' servers, the demo and the benchmarks all serve through it.
+tests' servers, the demo and the benchmarks all serve through it, with the certificate that the test
+CA (test_ca.py) issued for localhost in the same state folder.
 
 The publisher's server block is read as shipped; only its deployment values are replaced (where it
 listens, its name, its certificate and key, its root, where the rules file lies). Everything else,
@@ -14,7 +15,7 @@ import socket
 import subprocess
 import time
 
-SITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nginx")
+SITE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "site", "nginx")
 SERVER_CONFIG = os.path.join(SITE, "korvane-release.conf")
 RULES = os.path.join(SITE, "korvane-release-site.conf")
 
@@ -37,6 +38,12 @@ def server_block(port, certificate, key, root, host="localhost"):
         if count != 1:
             raise RuntimeError(f"{SERVER_CONFIG}: expected one line matching {pattern!r}")
     return text
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 def write_config(state, port, certificate, key, root, http_extra=""):
@@ -85,3 +92,11 @@ def start(state, config, port):
     process.kill()
     process.wait()
     raise RuntimeError("nginx did not start listening")
+
+
+def serve(state, port, root, http_extra=""):
+    """nginx serving `root` on 127.0.0.1:`port` over TLS with the state folder's localhost certificate
+    (test_ca.make_certificates(state) first); returns its process once it accepts connections."""
+    config = write_config(state, port, os.path.join(state, "localhost.pem"), os.path.join(state, "localhost.key"),
+                          root, http_extra)
+    return start(state, config, port)

@@ -1,10 +1,17 @@
 """The installer's window seen from the X server (DISPLAY): found with xdotool, captured with
 ImageMagick's import, clicked at canvas coordinates (the 880 x 570 logical canvas times the window's
-scale), and its screen told from pixels that only that screen has."""
-import os
-import shutil
+scale), and its screen told from pixels that only that screen has.
+
+Where the buttons are is the program's own knowledge: read_geometry() asks the screens tool
+(korvane_screens.exe --geometry) once, and clicks and pixel probes go by the rectangles it prints,
+named as the window names them: primaryButton ("Установить лаунчер", "Отменить установку",
+"Повторить"), secondaryButton ("Закрыть" on the result screen), changeButton ("Изменить"),
+closeButton (the window's cross), launchButton ("Запустить лаунчер"), failedChangeButton ("Изменить
+папку" on the error screen)."""
+import json
 import subprocess
 import time
+from typing import NamedTuple
 
 CANVAS_WIDTH, CANVAS_HEIGHT = 880, 570
 TITLE = "^Установка Korvane Launcher$"
@@ -13,9 +20,42 @@ BACKGROUND = (0x10, 0x11, 0x14)
 ACCENT = (0xFF, 0x71, 0x3B)
 SECONDARY = (0x20, 0x21, 0x27)   # dark buttons: "Отменить установку", "Закрыть"
 CONTROL = (0x26, 0x27, 0x2F)     # "Изменить" and the progress track
-INSTALL_BUTTON = (500, 470)      # "Установить лаунчер", "Повторить", "Отменить установку", "Запустить лаунчер"
-CLOSE_BUTTON = (757, 473)        # "Закрыть" on the result screen
+PROGRESS_TRACK = (820, 301)      # the progress bar's track, right of any fill but a finished one
 HEADING = (360, 100, 472, 124)   # x, y, width, height of the heading box
+
+
+class Rect(NamedTuple):
+    """A rectangle of the logical canvas, as the program's UiRect."""
+    x: float
+    y: float
+    width: float
+    height: float
+
+    @property
+    def centre(self):
+        return self.x + self.width / 2, self.y + self.height / 2
+
+
+_geometry = None
+
+
+def read_geometry(command, env=None):
+    """The rectangles the window hit-tests, by name, printed by the screens tool; `command` runs
+    korvane_screens.exe (for example [wine-run.sh, exe]). Read once per process."""
+    global _geometry
+    if _geometry is None:
+        result = subprocess.run([*command, "--geometry"], capture_output=True, text=True, env=env, timeout=120,
+                                stdin=subprocess.DEVNULL)
+        if result.returncode != 0:
+            raise RuntimeError(f"{' '.join(command)} --geometry failed ({result.returncode}): {result.stderr.strip()}")
+        _geometry = {name: Rect(*values) for name, values in json.loads(result.stdout).items()}
+    return _geometry
+
+
+def button(name):
+    if _geometry is None:
+        raise RuntimeError("the window's geometry has not been read (window.read_geometry)")
+    return _geometry[name]
 
 
 def xdotool(*arguments):
@@ -66,14 +106,16 @@ class Frame:
         """"idle", "failed", "done", "progress", or None for a frame not (yet) painted."""
         if not near(self.pixel(4, 566), BACKGROUND, 8):
             return None
-        button = self.pixel(372, 456)
-        if near(button, SECONDARY, 10) and near(self.pixel(820, 301), CONTROL, 10):
+        primary, secondary, change = button("primaryButton"), button("secondaryButton"), button("changeButton")
+        # Each probe lies inside its button, clear of the label and of the rounded corners.
+        fill = self.pixel(primary.x + 12, primary.y + 10)
+        if near(fill, SECONDARY, 10) and near(self.pixel(*PROGRESS_TRACK), CONTROL, 10):
             return "progress"
-        if not near(button, ACCENT):
+        if not near(fill, ACCENT):
             return None
-        if near(self.pixel(760, 450), SECONDARY, 10):
+        if near(self.pixel(secondary.centre[0], secondary.y + 4), SECONDARY, 10):
             return "done"
-        return "idle" if near(self.pixel(740, 320), CONTROL, 10) else "failed"
+        return "idle" if near(self.pixel(change.x + 4, change.y + 4), CONTROL, 10) else "failed"
 
     def save(self, path):
         subprocess.run(["convert", "ppm:-", path], input=self.ppm, check=True)
@@ -130,42 +172,12 @@ class InstallerWindow:
         # The pointer then rests on the artwork, where it lifts no button in later pictures.
         xdotool("mousemove", *self.point(150, 520))
 
+    def press(self, name):
+        """A click in the middle of the named button (see read_geometry)."""
+        self.click(*button(name).centre)
+
     def key(self, name):
         # Without a window manager keys go to the window that was clicked last. The window's centre
         # is no button on any screen (and the middle of any other window).
         xdotool("mousemove", str(self.x + self.width // 2), str(self.y + self.height // 2), "click", "1")
         xdotool("key", name)
-
-
-# Where the installer puts the launcher in a Wine prefix: the default install folder and the two
-# shortcuts of each user of the prefix.
-def prefix_users(prefix):
-    folder = os.path.join(prefix, "drive_c", "users")
-    return [os.path.join(folder, name) for name in sorted(os.listdir(folder)) if name != "Public"]
-
-
-def install_folder(user):
-    return os.path.join(user, "AppData", "Local", "Programs", "Korvane Launcher")
-
-
-def shortcut_paths(user):
-    return [os.path.join(user, "Desktop", "Korvane Launcher.lnk"),
-            os.path.join(user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
-                         "Korvane Launcher.lnk")]
-
-
-def staging_folders(user):
-    parent = os.path.dirname(install_folder(user))
-    if not os.path.isdir(parent):
-        return []
-    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(".korvane-install-")]
-
-
-def remove_installation(user):
-    """The install folder, both shortcuts and any staging folder: a fresh start for the next install."""
-    shutil.rmtree(install_folder(user), ignore_errors=True)
-    for path in shortcut_paths(user) + staging_folders(user):
-        if os.path.isdir(path):
-            shutil.rmtree(path)
-        elif os.path.lexists(path):
-            os.remove(path)
