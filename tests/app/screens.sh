@@ -3,7 +3,8 @@
 # runs this through scripts/with-xvfb.sh), saves each screen as a PNG in OUT_DIR for people to look
 # at, and checks what pixels can prove: the accent inside the primary button or the progress fill,
 # ink inside each text box, the background colour in a corner; and, read back with OCR, that the
-# error screen says the failure's own message.
+# error screen says the failure's own message. Where the buttons are, it asks the program first
+# (SCREENS_EXE --geometry).
 #   screens.sh WINE_RUN SCREENS_EXE OUT_DIR
 set -uo pipefail
 wine_run=$1 exe=$2 out=$3
@@ -31,6 +32,20 @@ wait_for() {
   for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
   return 1
 }
+
+# The buttons as the program hit-tests them (korvane_screens --geometry), as "NAME X Y WIDTH HEIGHT".
+rects=$("$wine_run" "$exe" --geometry | python3 -c 'import json, sys
+for name, (x, y, width, height) in json.load(sys.stdin).items():
+    print(name, round(x), round(y), round(width), round(height))') || die "the screens tool printed no geometry"
+rect() { awk -v name="$1" '$1 == name { print $2, $3, $4, $5 }' <<<"$rects"; }
+read -r px py pw ph < <(rect primaryButton)
+read -r sx sy sw sh < <(rect secondaryButton)
+[ -n "$ph" ] && [ -n "$sh" ] || die "no primaryButton or secondaryButton in: $rects"
+primary_centre=("$((px + pw / 2))" "$((py + ph / 2))")
+secondary_centre=("$((sx + sw / 2))" "$((sy + sh / 2))")
+# Inside the primary button clear of its label and corners; above the secondary button's label.
+primary_fill=("$((px + 12))" "$((py + 10))")
+secondary_fill=("$((sx + sw / 2))" "$((sy + 4))")
 
 KORVANE_SCREENS_DIR="Z:${control//\//\\}" "$wine_run" "$exe" >/dev/null 2>&1 &
 harness=$!
@@ -98,12 +113,12 @@ painted() { [ "$(import -window root -crop "1x1+$((X + 4))+$((Y + 566))" -depth 
 wait_for 300 painted || fail "the window was never painted"
 capture 01-start
 common_checks 01-start
-expect_colour 01-start 372 456 FF713B 20
+expect_colour 01-start "${primary_fill[@]}" FF713B 20
 expect_ink 01-start heading 360 109 472 112
 expect_ink 01-start "folder path" 375 344 347 27
 expect_ink 01-start "button text" 500 446 200 54
 
-click 500 470
+click "${primary_centre[@]}"
 task_started
 capture 02-preparing
 common_checks 02-preparing
@@ -134,15 +149,15 @@ failure="Не удалось заменить файлы в папке уста�
 end_task "fail $failure"
 capture 06-failed
 common_checks 06-failed
-expect_colour 06-failed 372 456 FF713B 20
+expect_colour 06-failed "${primary_fill[@]}" FF713B 20
 expect_ink 06-failed heading 360 114 470 115
 expect_ink 06-failed message 360 248 460 158
 expect_text 06-failed message 360 248 460 158 "$failure"
 
-click 500 470            # "Повторить"
+click "${primary_centre[@]}"  # "Повторить"
 task_started
 sleep 0.7                # a second press right after the start is taken for the rest of a double-click
-click 500 470            # "Отменить установку"
+click "${primary_centre[@]}"  # "Отменить установку"
 step "state 2 0.2 20971520 104857600"
 capture 07-cancelling
 common_checks 07-cancelling
@@ -151,20 +166,20 @@ expect_ink 07-cancelling "button text" 500 446 200 54
 
 end_task "fail Установка отменена"
 capture 08-idle-after-cancel
-expect_colour 08-idle-after-cancel 372 456 FF713B 20
+expect_colour 08-idle-after-cancel "${primary_fill[@]}" FF713B 20
 
-click 500 470
+click "${primary_centre[@]}"
 task_started
 step "state 5 0 104857600 104857600"
 end_task "finish 0.3.1"
 capture 09-done
 common_checks 09-done
-expect_colour 09-done 372 456 FF713B 20                 # "Запустить лаунчер"
-expect_colour 09-done 760 450 202127 8                  # "Закрыть"
+expect_colour 09-done "${primary_fill[@]}" FF713B 20  # "Запустить лаунчер"
+expect_colour 09-done "${secondary_fill[@]}" 202127 8  # "Закрыть"
 expect_ink 09-done heading 360 195 470 108
 expect_ink 09-done text 360 321 462 68
 
-click 757 473            # "Закрыть"
+click "${secondary_centre[@]}"  # "Закрыть"
 wait_for 100 bash -c "! kill -0 $harness 2>/dev/null" || fail "the window did not close"
 wait "$harness"; code=$?
 [ "$code" = 0 ] || fail "the installer ended with exit code $code"
