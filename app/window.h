@@ -11,7 +11,7 @@
 
 #include "app/frame_key.h"
 #include "app/frame_pacer.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "render/canvas.h"
 #include "render/screen_model.h"
 #include "render/ui_rect.h"

@@ -13,7 +13,7 @@
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "net/api_request.h"
 #include "net/download.h"

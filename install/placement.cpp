@@ -16,7 +16,7 @@
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/folder_walk.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/shortcuts.h"
 #include "text/utf.h"
 

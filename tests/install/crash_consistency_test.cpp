@@ -24,7 +24,7 @@
 #include "common/unique_handle.h"
 #include "crypto/random_hex.h"
 #include "install/folder_rules.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 #include "tests/install/package_fixture.h"

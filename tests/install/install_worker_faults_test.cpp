@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
 #include "tests/release/zip_builder.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/long_path.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "tests/install/package_fixture.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"

@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "common/unique_handle.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 

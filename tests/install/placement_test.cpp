@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/package_fixture.h"
 #include "tests/support/expect_error.h"

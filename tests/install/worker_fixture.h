@@ -8,7 +8,7 @@
 #include <future>
 #include <string>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/install_worker.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_folder.h"
