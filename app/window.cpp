@@ -37,7 +37,7 @@ Window::Window(HINSTANCE instance)
       installDir(known_folder_path(FOLDERID_LocalAppData) / L"Programs" / common::kLauncherName),
       desktopDir(known_folder_path(FOLDERID_Desktop)),
       programsDir(known_folder_path(FOLDERID_Programs)),
-      versionText(wide_from_utf8(kInitialVersion)) {
+      versionText(text::wide_from_utf8(kInitialVersion)) {
     startTime = lastTick = steady_now();
 }
 

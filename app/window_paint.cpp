@@ -20,7 +20,7 @@ ScreenModel Window::screen_model() const {
     model.installDir = installDir.native();
     model.errorText = errorText;
     model.versionText = versionText;
-    model.siteHost = wide_from_utf8(release_site_host());
+    model.siteHost = text::wide_from_utf8(release::release_site_host());
     model.primaryButton = primaryButton;
     model.secondaryButton = secondaryButton;
     model.changeButton = changeButton;

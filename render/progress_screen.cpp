@@ -32,11 +32,11 @@ std::wstring size_line(uint64_t bytesDone, uint64_t bytesTotal) {
     if (bytesTotal == 0) {
         return L"Проверяем доступность файлов";
     }
-    return wide_from_utf8(format_size(bytesDone) + " / " + format_size(bytesTotal));
+    return text::wide_from_utf8(format_size(bytesDone) + " / " + format_size(bytesTotal));
 }
 
 std::wstring percent_text(float shownProgress) {
-    return wide_decimal(static_cast<unsigned>(std::max(0, static_cast<int>(shownProgress * 100.0f)))) + L"%";
+    return text::wide_decimal(static_cast<unsigned>(std::max(0, static_cast<int>(shownProgress * 100.0f)))) + L"%";
 }
 
 UiRect progress_fill(int32_t state, float clock, float shownProgress) {

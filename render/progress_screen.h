@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/install_state.h"
+#include "render/screen_model.h"
 #include "render/ui_rect.h"
 
 // The parts of the progress screen that are computed rather than fixed.

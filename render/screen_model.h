@@ -3,9 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "common/install_state.h"
 #include "render/ui_rect.h"
 
 namespace installer {
+
+// The window and its screens speak of the install states by their names.
+using enum common::InstallState;
 
 // What one frame shows, taken from the window at the moment it is painted. Drawing reads nothing
 // else, so a frame cannot change what the window holds.

@@ -14,6 +14,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 TEST(WindowModel, FreshObjectStartsIdleWithTheDefaultFolder) {
     test::TestWindow window;
     EXPECT_EQ(window->state.load(), Idle);
@@ -54,7 +56,7 @@ TEST(WindowModel, TheScreenModelNamesTheReleaseSite) {
     test::TestWindow window;
     window->state = Downloading;
     const installer::ScreenModel model = window->screen_model();
-    EXPECT_EQ(model.siteHost, wide_from_utf8(release_site_host()));
+    EXPECT_EQ(model.siteHost, text::wide_from_utf8(release::release_site_host()));
     EXPECT_FALSE(model.siteHost.empty());
 }
 

@@ -10,6 +10,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 constexpr int64_t kMillisecond = 1'000'000;
 constexpr int64_t kSecond = 1'000'000'000;
 // What a frame costs under Wine's software renderer, and on a GPU.

@@ -29,7 +29,7 @@ int wmain(int argc, wchar_t** argv) {
     channel->phase = CrashChannel::Placing;
     int result = 0;
     try {
-        place_package_files(argv[2], argv[3], argv[4], argv[5], argv[6], &channel->progress, &channel->cancel,
+        install::place_package_files(argv[2], argv[3], argv[4], argv[5], argv[6], &channel->progress, &channel->cancel,
                             &channel->state);
         channel->phase = CrashChannel::Finished;
     } catch (const std::exception&) {
