@@ -30,7 +30,7 @@ bool same_ignoring_case(const std::wstring& a, const std::wstring& b) {
 }  // namespace
 
 std::filesystem::path install_dir_for_choice(const std::filesystem::path& chosen) {
-    if (same_ignoring_case(final_component(chosen), common::kLauncherName) || is_existing_installation(chosen)) {
+    if (same_ignoring_case(final_component(chosen), common::kLauncherName) || install::is_existing_installation(chosen)) {
         return chosen;
     }
     return chosen / common::kLauncherName;

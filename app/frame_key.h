@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "render/screen_model.h"
+
 namespace installer {
 
 // What one frame of the window shows, reduced to values that change only when a pixel would. Two
@@ -40,5 +42,8 @@ struct FrameKey {
     int headingLevel = 0;
     int glowLevel = 0;
 };
+
+// The key of the frame that `model` draws on a window at `scale`.
+FrameKey frame_key_of(const ScreenModel& model, float scale);
 
 }  // namespace installer

@@ -6,7 +6,7 @@
 namespace installer {
 
 std::string InstallTaskBody::operator()() const {
-    return install_launcher(installDir, desktopDir, programsDir, &window->stepProgress,
+    return install::install_launcher(installDir, desktopDir, programsDir, &window->stepProgress,
                             &window->cancelRequested, &window->bytesDone, &window->bytesTotal,
                             &window->state);
 }

@@ -6,9 +6,9 @@ namespace installer {
 
 std::wstring message_text(const std::exception& error) {
     try {
-        return wide_from_utf8(error.what());
+        return text::wide_from_utf8(error.what());
     } catch (const std::exception& conversion) {
-        return wide_from_utf8(conversion.what());
+        return text::wide_from_utf8(conversion.what());
     }
 }
 

@@ -7,7 +7,7 @@ namespace installer {
 
 void start_installed_launcher(const std::filesystem::path& executable) {
     // The installer does not wait for the launcher: the handle only has to be closed.
-    const common::UniqueKernelHandle process = launch_process(executable, L"", false);
+    const common::UniqueKernelHandle process = install::launch_process(executable, L"", false);
 }
 
 }  // namespace installer

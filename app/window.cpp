@@ -8,7 +8,6 @@
 
 #include "common/co_task_mem.h"
 #include "common/launcher_names.h"
-#include "render/factories.h"
 #include "text/utf.h"
 
 namespace installer {
@@ -38,10 +37,7 @@ Window::Window(HINSTANCE instance)
       installDir(known_folder_path(FOLDERID_LocalAppData) / L"Programs" / common::kLauncherName),
       desktopDir(known_folder_path(FOLDERID_Desktop)),
       programsDir(known_folder_path(FOLDERID_Programs)),
-      versionText(wide_from_utf8(kInitialVersion)) {
-    d2dFactory = create_d2d_factory();
-    writeFactory = create_write_factory();
-    imagingFactory = create_imaging_factory();
+      versionText(text::wide_from_utf8(kInitialVersion)) {
     startTime = lastTick = steady_now();
 }
 

@@ -1,25 +1,20 @@
 #pragma once
 
 #include <windows.h>
-#include <d2d1.h>
-#include <dwrite.h>
-#include <wincodec.h>
 #include <shtypes.h>
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <future>
-#include <map>
 #include <string>
-#include <utility>
 
 #include "app/frame_key.h"
 #include "app/frame_pacer.h"
-#include "common/com_ptr.h"
-#include "render/pictures.h"
+#include "common/install_state.h"
+#include "render/canvas.h"
+#include "render/screen_model.h"
 #include "render/ui_rect.h"
-#include "install/install_state.h"
 
 namespace installer {
 
@@ -54,41 +49,32 @@ public:
 
     // Fits the render target to the client area and the current scale.
     void resize();
-
-    // Drawing (the graphics resources and the screens).
+    // Draws one complete frame of what screen_model() holds.
     void paint();
-    void create_device_resources();
-    void release_device_resources();
-    void create_render_target();
-    void create_bitmap(const PixelImage& image, common::ComPtr<ID2D1Bitmap>& field);
-    void fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha);
-    void draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width);
-    void fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2,
-                       bool vertical);
-    void draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold,
-                   float alpha, bool centred = false);
-    IDWriteTextFormat* text_format(int32_t size, bool bold);
-    // The result of EndDraw: a lost device drops the device objects for the next paint to rebuild.
-    void finish_frame(HRESULT endDrawResult);
-    void draw_button(const UiRect& rect, const std::wstring& text, bool primary);
-    void draw_step(float x, float y, const std::wstring& text, bool done);
-    void draw_folder_row();
+    // What a frame painted now would show.
+    ScreenModel screen_model() const;
 
+    // Set up by the window procedure and the entry point.
     HWND hwnd = nullptr;
     float scale = 1.0f;
     HINSTANCE instance;
+    // The folders; installDir is replaced only by the change-folder command, and a running task
+    // works on the copies it took at its start.
     std::filesystem::path installDir;
     std::filesystem::path desktopDir;
     std::filesystem::path programsDir;
+    // Written by the install task while it runs, by the window thread only when no task is pending.
     std::atomic<int32_t> state{Idle};
     std::atomic<float> stepProgress{0.0f};
     std::atomic<bool> cancelRequested{false};
     std::atomic<uint64_t> bytesDone{0};
     std::atomic<uint64_t> bytesTotal{0};
+    // The commands' state: the task, its outcome as shown, and the request to close once it ends.
     std::future<std::string> task;
     std::wstring errorText;
     std::wstring versionText;
     bool closeRequested = false;
+    // The tick's animation state and the pointer.
     int32_t shownState = 0;
     float clock = 0.0f;
     float frameDelta = 0.0f;
@@ -97,26 +83,18 @@ public:
     float stateFade = 1.0f;
     float mouseX = -1.0f;
     float mouseY = -1.0f;
+    // Hit regions, shared by the clicks and the drawing.
     UiRect primaryButton{360, 446, 474, 54};
     UiRect secondaryButton{681, 446, 153, 54};
     UiRect changeButton{736, 316, 88, 36};
     UiRect closeButton{826, 20, 36, 36};
+    // Steady-clock times in nanoseconds: construction, the previous tick, the last install start
+    // (see kStartSettleNanoseconds).
     int64_t startTime;
     int64_t lastTick;
-    // Steady-clock time of the last install start; see kStartSettleNanoseconds.
     int64_t installStartedAt = 0;
-    common::ComPtr<ID2D1Factory> d2dFactory;
-    common::ComPtr<IDWriteFactory> writeFactory;
-    common::ComPtr<IWICImagingFactory> imagingFactory;
-    common::ComPtr<ID2D1HwndRenderTarget> renderTarget;
-    common::ComPtr<ID2D1SolidColorBrush> brush;
-    common::ComPtr<ID2D1Bitmap> artwork;
-    common::ComPtr<ID2D1Bitmap> logo;
-    std::map<std::pair<int32_t, bool>, common::ComPtr<IDWriteTextFormat>> textFormats;
-    // The pictures' pixels at the scale they were made for, kept to rebuild the bitmaps after a
-    // lost device; a helper thread makes them for the first frame.
-    Pictures pictures;
-    std::future<Pictures> picturesReady;
+    // Graphics, window thread only: the factories, the device resources and the text formats.
+    Canvas canvas;
     // What the last painted frame showed, and what frames cost.
     FrameKey paintedFrame;
     FramePacer pacer;
@@ -125,7 +103,6 @@ public:
     std::future<void> rootStoreWarmup;
 
 private:
-    void compose_frame();
     void start_install();
     void change_folder();
 };

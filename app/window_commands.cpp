@@ -86,7 +86,7 @@ void Window::click(float x, float y) {
 // and the player stays on the screen they were on with the folder they had.
 void Window::change_folder() {
     try {
-        const std::filesystem::path path = pick_path(hwnd, false);
+        const std::filesystem::path path = install::pick_path(hwnd, false);
         if (!path.empty()) {
             installDir = install_dir_for_choice(path);
         }
@@ -118,7 +118,7 @@ void Window::tick_at(int64_t now) {
     if (task_pending() && task.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
         std::future<std::string> finished = std::move(task);
         try {
-            versionText = wide_from_utf8(finished.get());
+            versionText = text::wide_from_utf8(finished.get());
             state.exchange(Done);
         } catch (const std::exception& error) {
             if (cancelRequested.load()) {

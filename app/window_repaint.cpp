@@ -1,8 +1,4 @@
-#include <cmath>
-
 #include "app/window.h"
-#include "render/animation.h"
-#include "render/progress_screen.h"
 
 // Which ticks ask for a frame. Under Wine every frame costs about a tenth of a second of CPU
 // whatever it shows, so a window that repainted at every 16 ms tick kept both cores busy while
@@ -27,37 +23,9 @@ constexpr double kProgressShare = 0.10;
 // the cores.
 constexpr int64_t kSettleTime = 1'500'000'000;
 
-bool is_progress_state(int32_t state) { return state != Idle && state != Done && state != Failed; }
-
 }  // namespace
 
-FrameKey Window::frame_key() const {
-    FrameKey key;
-    const int32_t s = state.load();
-    const float intro = intro_at(clock);
-    const bool done = s == Done;
-    key.scene.state = s;
-    key.scene.cancelling = cancelRequested.load();
-    key.scene.introLevel = visible_level(intro);
-    key.headingLevel = visible_level(heading_alpha(stateFade, intro));
-    key.scene.hoverLevel = visible_level(hover);
-    key.scene.closeHovered = closeButton.contains(mouseX, mouseY);
-    key.scene.primaryHovered = (done ? kLaunchButton : primaryButton).contains(mouseX, mouseY);
-    key.scene.secondaryHovered = done && secondaryButton.contains(mouseX, mouseY);
-    key.scene.changeHovered = s == Idle && changeButton.contains(mouseX, mouseY);
-    key.scene.installDir = installDir.native();
-    key.scene.errorText = errorText;
-    key.scene.versionText = versionText;
-    if (is_progress_state(s)) {
-        const UiRect fill = progress_fill(s, clock, shownProgress);
-        key.progress.sizeText = size_line(bytesDone.load(), bytesTotal.load());
-        key.progress.percentText = percent_text(shownProgress);
-        key.progress.fillLeft = std::lround(fill.x * scale);
-        key.progress.fillWidth = std::lround(fill.width * scale);
-    }
-    key.glowLevel = visible_level(glow_alpha(clock));
-    return key;
-}
+FrameKey Window::frame_key() const { return frame_key_of(screen_model(), scale); }
 
 bool Window::wants_frame(int64_t now) const {
     // A minimised or hidden window shows nothing; the system asks for a paint when it reappears.

@@ -21,10 +21,10 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: download_bench.exe URL FOLDER SIZE SHA256 RUNS\n", stderr);
         return 2;
     }
-    const std::string url = utf8_from_wide(argv[1]);
+    const std::string url = text::utf8_from_wide(argv[1]);
     const std::filesystem::path target = std::filesystem::path(argv[2]) / "bench-download.bin";
     const uint64_t size = std::stoull(argv[3]);
-    const std::string sha256 = utf8_from_wide(argv[4]);
+    const std::string sha256 = text::utf8_from_wide(argv[4]);
     const int runs = std::stoi(argv[5]);
 
     LARGE_INTEGER frequency{};

@@ -34,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
         LARGE_INTEGER end{};
         QueryPerformanceCounter(&start);
         try {
-            extract_update_package(archive, output);
+            release::extract_update_package(archive, output);
         } catch (const std::exception& error) {
             std::fprintf(stderr, "extract_bench: %s\n", error.what());
             return 1;

@@ -16,7 +16,7 @@ function(korvane_release_site_library name host)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/release_site.cpp.in ${CMAKE_BINARY_DIR}/generated/${name}.cpp @ONLY)
   # Objects, not an archive: the definition reaches the link whatever the order of the libraries.
   add_library(${name} OBJECT ${CMAKE_BINARY_DIR}/generated/${name}.cpp)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE korvane_release)
 endfunction()
 
 korvane_release_site_library(korvane_release_site ${KORVANE_RELEASE_HOST})

@@ -18,7 +18,7 @@ target_link_options(trust_test_ca PRIVATE -municode)
 
 add_library(korvane_test_servers STATIC ${CMAKE_SOURCE_DIR}/tests/support/loopback_server.cpp)
 korvane_warnings(korvane_test_servers)
-target_include_directories(korvane_test_servers PUBLIC ${CMAKE_SOURCE_DIR})
+korvane_expose_folder(korvane_test_servers PUBLIC tests)
 target_link_libraries(korvane_test_servers PUBLIC korvane_json korvane_common PRIVATE korvane_test_support ws2_32)
 
 add_test(NAME test_servers_start

@@ -1,5 +1,7 @@
 #include "crypto/hex.h"
 
+namespace crypto {
+
 std::string hex_from_bytes(const unsigned char* bytes, size_t length) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string hex;
@@ -10,3 +12,5 @@ std::string hex_from_bytes(const unsigned char* bytes, size_t length) {
     }
     return hex;
 }
+
+}  // namespace crypto

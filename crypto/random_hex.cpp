@@ -8,6 +8,8 @@
 
 #include "crypto/sha256.h"
 
+namespace crypto {
+
 std::string random_hex(size_t byteCount) {
     if (byteCount == 0) {
         return {};  // Wine's BCryptGenRandom refuses an empty buffer
@@ -20,3 +22,5 @@ std::string random_hex(size_t byteCount) {
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG));
     return hex_from_bytes(bytes.data(), bytes.size());
 }
+
+}  // namespace crypto

@@ -9,6 +9,8 @@
 
 #include "common/windows_call.h"
 
+namespace crypto {
+
 namespace {
 
 constexpr char kCryptoFailed[] = "Ошибка криптографии Windows";
@@ -80,3 +82,5 @@ bool same_digest(const std::string& left, const std::string& right) {
     }
     return difference == 0;
 }
+
+}  // namespace crypto

@@ -10,6 +10,8 @@
 #include "crypto/bcrypt_handles.h"
 #include "crypto/hex.h"
 
+namespace crypto {
+
 // Raises "Ошибка криптографии Windows" when a CNG call reports failure (a negative status).
 void check_crypto_status(NTSTATUS status);
 
@@ -44,3 +46,5 @@ bool same_digest(const std::string& left, const std::string& right);
 // Reads the file in 64 KiB chunks; never holds it whole in memory.
 // Throws "Не удалось проверить файл" when it cannot be opened, "Ошибка чтения файла" on a read error.
 std::string sha256_file_hex(const std::filesystem::path& file);
+
+}  // namespace crypto

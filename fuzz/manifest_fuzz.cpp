@@ -11,11 +11,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view body(reinterpret_cast<const char*>(data), size);
-    const nlohmann::json manifest = parse_release_manifest(body);
+    const nlohmann::json manifest = release::parse_release_manifest(body);
     try {
-        const CheckedManifest checked = check_release_manifest_fields(manifest);
+        const release::CheckedManifest checked = release::check_release_manifest_fields(manifest);
         // What passed must be what gets signed: the text is rebuilt from the checked fields alone.
-        if (checked.signedText != release_signed_text(checked.version, checked.size, checked.sha256, checked.url) ||
+        if (checked.signedText != release::release_signed_text(checked.version, checked.size, checked.sha256, checked.url) ||
             checked.signature.size() != 64) {
             std::abort();
         }

@@ -11,10 +11,10 @@
 
 namespace {
 
-PackageVerdict judge_bytes(const std::uint8_t* data, std::size_t size, PackageScan scan) {
+release::PackageVerdict judge_bytes(const std::uint8_t* data, std::size_t size, release::PackageScan scan) {
     // A read-only stream over the input: the same stdio reader the installer and the tool use.
     FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    PackageVerdict verdict = judge_package(stream, size, scan);
+    release::PackageVerdict verdict = judge_package(stream, size, scan);
     if (stream != nullptr) std::fclose(stream);
     return verdict;
 }
@@ -22,8 +22,8 @@ PackageVerdict judge_bytes(const std::uint8_t* data, std::size_t size, PackageSc
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const PackageVerdict every = judge_bytes(data, size, PackageScan::EveryProblem);
-    const PackageVerdict first = judge_bytes(data, size, PackageScan::FirstProblem);
+    const release::PackageVerdict every = judge_bytes(data, size, release::PackageScan::EveryProblem);
+    const release::PackageVerdict first = judge_bytes(data, size, release::PackageScan::FirstProblem);
     if (every.problems.empty() != first.problems.empty()) std::abort();
     if (!every.problems.empty() && std::strcmp(every.problems.front().refusal, first.problems.front().refusal) != 0) {
         std::abort();

@@ -2,6 +2,8 @@
 
 #include "common/cancellation.h"
 
+namespace install {
+
 namespace {
 
 constexpr char kCancelled[] = "Установка отменена";
@@ -9,3 +11,5 @@ constexpr char kCancelled[] = "Установка отменена";
 }  // namespace
 
 void throw_if_cancelled(const std::atomic<bool>* cancel) { common::throw_if_cancelled(cancel, kCancelled); }
+
+}  // namespace install

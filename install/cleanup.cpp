@@ -8,6 +8,8 @@
 #include "common/long_path.h"
 #include "install/folder_walk.h"
 
+namespace install {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -126,3 +128,5 @@ StagingFolderHold::StagingFolderHold(const fs::path& folder)
     : handle_(CreateFileW(common::extended_length_path(folder).c_str(), FILE_LIST_DIRECTORY,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {}
+
+}  // namespace install

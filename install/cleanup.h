@@ -6,6 +6,8 @@
 
 #include "common/unique_handle.h"
 
+namespace install {
+
 // What the installer leaves on disk while it works, and how it is taken away again. Only names this
 // program makes are ever touched: staging folders (".korvane-install-" and 24 lowercase hex digits,
 // beside and inside the install folder, with the download's part files in them) and the hidden
@@ -38,3 +40,5 @@ public:
 private:
     common::UniqueFileHandle handle_;
 };
+
+}  // namespace install

@@ -7,6 +7,8 @@
 #include "common/co_task_mem.h"
 #include "common/com_ptr.h"
 
+namespace install {
+
 namespace {
 
 constexpr char kNoDialog[] = "Не удалось открыть выбор пути";
@@ -46,3 +48,5 @@ std::filesystem::path pick_path(HWND owner, bool pickFile) {
     }
     return std::filesystem::path(name.get());
 }
+
+}  // namespace install

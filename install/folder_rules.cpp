@@ -14,6 +14,8 @@
 #include "install/cleanup.h"
 #include "install/folder_walk.h"
 
+namespace install {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -264,3 +266,5 @@ InstallTarget classify_install_target(const fs::path& folder, const std::vector<
     }
     throw std::runtime_error(kFolderNotEmpty);
 }
+
+}  // namespace install

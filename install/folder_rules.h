@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace install {
+
 // Which folder the launcher may be installed into, and whether a folder already holds it.
 
 // Lexical normal form of the chosen folder (nothing on disk is consulted; the result is not made
@@ -39,3 +41,5 @@ enum class InstallTarget {
 // "is_empty".
 InstallTarget classify_install_target(const std::filesystem::path& folder,
                                       const std::vector<std::filesystem::path>& packageFiles = {});
+
+}  // namespace install

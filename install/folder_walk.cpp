@@ -4,6 +4,8 @@
 
 #include "common/unique_handle.h"
 
+namespace install {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,3 +52,5 @@ std::vector<WalkEntry> walk_folder(const fs::path& folder) {
     walk_into(folder, {}, entries);
     return entries;
 }
+
+}  // namespace install

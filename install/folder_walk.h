@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace install {
+
 // Folder listings that work on extended-length paths of any depth. MinGW's directory iterators go
 // through _wfindfirst with a MAX_PATH buffer: past 260 characters they fail, or list some other
 // folder.
@@ -26,3 +28,5 @@ struct WalkEntry {
 // standard walk's order). Links are listed but never entered. A folder that cannot be listed throws the
 // filesystem error "recursive_directory_iterator::operator++".
 std::vector<WalkEntry> walk_folder(const std::filesystem::path& folder);
+
+}  // namespace install

@@ -13,7 +13,7 @@
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "net/api_request.h"
 #include "net/download.h"
@@ -21,6 +21,8 @@
 #include "release/package.h"
 #include "release/release_site.h"
 #include "text/utf.h"
+
+namespace install {
 
 namespace fs = std::filesystem;
 
@@ -40,14 +42,14 @@ constexpr uint64_t kManifestTimeLimit = 30000;
 constexpr size_t kStagingSuffixBytes = 12;
 
 std::string release_manifest_url() {
-    return std::string("https://") + release_site_host() + "/downloads/launcher-release.json";
+    return std::string("https://") + release::release_site_host() + "/downloads/launcher-release.json";
 }
 
 // The manifest as received, for the archive check's second look, and the values its signature
 // covers, for every other step.
 struct FetchedManifest {
     nlohmann::json json;
-    VerifiedRelease release;
+    release::VerifiedRelease release;
 };
 
 FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
@@ -64,8 +66,8 @@ FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
         throw std::runtime_error(kManifestUnavailable);
     }
     // A body that is not exactly one JSON text becomes the discarded value, which the verification refuses.
-    nlohmann::json manifest = parse_release_manifest(response.body);
-    VerifiedRelease release = verify_release_manifest(manifest);
+    nlohmann::json manifest = release::parse_release_manifest(response.body);
+    release::VerifiedRelease release = release::verify_release_manifest(manifest);
     return {std::move(manifest), std::move(release)};
 }
 
@@ -76,7 +78,7 @@ fs::path create_staging_folder(const fs::path& parent) {
     if (error) {
         throw fs::filesystem_error("create_directories", parent, error);
     }
-    const fs::path staging = parent / (common::kStagingPrefix + wide_from_utf8(random_hex(kStagingSuffixBytes)));
+    const fs::path staging = parent / (common::kStagingPrefix + text::wide_from_utf8(crypto::random_hex(kStagingSuffixBytes)));
     if (staging.parent_path() != parent) {
         throw std::runtime_error(kCannotCreateStaging);
     }
@@ -105,10 +107,10 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     const fs::path target = normalize_install_folder(installDir);
     ensure_install_path_has_no_links(target);
     throw_if_cancelled(cancel);
-    state->exchange(Preparing);
+    state->exchange(common::Preparing);
 
     const FetchedManifest manifest = fetch_verified_manifest(cancel);
-    const VerifiedRelease& release = manifest.release;
+    const release::VerifiedRelease& release = manifest.release;
     total->exchange(release.size);
     throw_if_cancelled(cancel);
 
@@ -122,18 +124,18 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     const fs::path previous = staging / L"previous";
     bool keepStaging = false;
     try {
-        state->exchange(Downloading);
+        state->exchange(common::Downloading);
         try {
             kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
         } catch (const kr::DownloadRefused&) {
             throw std::runtime_error(kPackageRefused);
         }
         throw_if_cancelled(cancel);
-        state->exchange(Verifying);
-        verify_downloaded_archive(manifest.json, archive);
-        extract_update_package(archive, payload);
+        state->exchange(common::Verifying);
+        release::verify_downloaded_archive(manifest.json, archive);
+        release::extract_update_package(archive, payload);
         throw_if_cancelled(cancel);
-        state->exchange(Installing);
+        state->exchange(common::Installing);
         progress->exchange(0.0f);
         try {
             place_package_files(payload, target, desktopDir, programsDir, previous, progress, cancel, state);
@@ -155,3 +157,5 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     remove_stale_staging_folders(parent);
     return release.version;
 }
+
+}  // namespace install

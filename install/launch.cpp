@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
+namespace install {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,3 +48,5 @@ common::UniqueKernelHandle launch_process(const fs::path& executable, const std:
     const common::UniqueKernelHandle thread(process.hThread);
     return common::UniqueKernelHandle(process.hProcess);
 }
+
+}  // namespace install

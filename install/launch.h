@@ -5,6 +5,8 @@
 
 #include "common/unique_handle.h"
 
+namespace install {
+
 // Starts the executable in its own folder with the command line "\"<executable>\" <arguments>"
 // (ending in a blank when there are no arguments) and returns the new process, owned by the
 // caller. hidden starts it without a console and with its window hidden.
@@ -13,3 +15,5 @@
 // приложение" when Windows refuses to start it.
 common::UniqueKernelHandle launch_process(const std::filesystem::path& executable, const std::wstring& arguments,
                                           bool hidden);
+
+}  // namespace install

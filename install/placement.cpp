@@ -16,9 +16,11 @@
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/folder_walk.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/shortcuts.h"
 #include "text/utf.h"
+
+namespace install {
 
 namespace fs = std::filesystem;
 
@@ -88,7 +90,7 @@ void place_into_new_folder(const fs::path& payload, const fs::path& installDir, 
     replace_path_with_retry(common::extended_length_path(payload), common::extended_length_path(installDir));
     try {
         throw_if_cancelled(cancel);
-        state->exchange(InstallState::Shortcuts);
+        state->exchange(common::Shortcuts);
         create_launcher_shortcuts(installDir, desktopDir, programsDir);
     } catch (...) {
         replace_path_with_retry(common::extended_length_path(installDir), common::extended_length_path(payload));
@@ -137,7 +139,7 @@ bool roll_back(const PlacementRecord& record, const fs::path& installDir, const 
 }
 
 std::string backup_location(const fs::path& backup) {
-    return utf8_from_wide(common::plain_path(common::extended_length_path(backup)).native());
+    return text::utf8_from_wide(common::plain_path(common::extended_length_path(backup)).native());
 }
 
 // Windows refuses to replace a read-only file. The old file is saved in the backup already, and
@@ -156,7 +158,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
                   const std::vector<fs::path>& fileList, std::atomic<float>* progress, std::atomic<bool>* cancel,
                   std::atomic<int32_t>* state) {
     fs::create_directory(backup);
-    const fs::path staging = installDir / (common::kStagingPrefix + wide_from_utf8(random_hex(12)));
+    const fs::path staging = installDir / (common::kStagingPrefix + text::wide_from_utf8(crypto::random_hex(12)));
     if (!fs::create_directory(staging)) {
         throw std::runtime_error(kCannotPrepareFiles);
     }
@@ -196,7 +198,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
         }
 
         throw_if_cancelled(cancel);
-        state->exchange(InstallState::Shortcuts);
+        state->exchange(common::Shortcuts);
         create_launcher_shortcuts(linkedDir, desktopDir, programsDir);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
@@ -230,7 +232,7 @@ void replace_path_with_retry(const fs::path& from, const fs::path& to) {
         }
         Sleep(kMovePauseMs);
     }
-    throw std::runtime_error(kCannotReplace + utf8_from_wide(to.filename().native()) + kCannotReplaceCode +
+    throw std::runtime_error(kCannotReplace + text::utf8_from_wide(to.filename().native()) + kCannotReplaceCode +
                              std::to_string(error) + kCannotReplaceAdvice);
 }
 
@@ -247,3 +249,5 @@ void place_package_files(const fs::path& payload, const fs::path& installDir, co
     place_staged(common::extended_length_path(payload), common::extended_length_path(installDir), installDir,
                  desktopDir, programsDir, common::extended_length_path(backup), fileList, progress, cancel, state);
 }
+
+}  // namespace install

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+namespace install {
+
 // Puts the extracted package (payload) into the install folder and then creates the shortcuts.
 // A missing install folder is filled by moving the whole package folder into place; an empty folder
 // or an installed launcher gets the package through a backup of every file it overwrites, copies
@@ -33,3 +35,5 @@ void replace_path_with_retry(const std::filesystem::path& from, const std::files
 // Ordering for a stable sort of relative paths: the top-level "KORLAUNCHER.exe" goes after every
 // other file, so an interrupted update never leaves a new executable beside old files.
 bool launcher_last(const std::filesystem::path& a, const std::filesystem::path& b);
+
+}  // namespace install

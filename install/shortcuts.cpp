@@ -15,6 +15,8 @@
 #include "install/cleanup.h"
 #include "text/utf.h"
 
+namespace install {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -38,7 +40,7 @@ struct ShortcutSlot {
 };
 
 ShortcutSlot make_slot(const fs::path& folder) {
-    const std::wstring digits = wide_from_utf8(random_hex(8));
+    const std::wstring digits = text::wide_from_utf8(crypto::random_hex(8));
     ShortcutSlot slot;
     slot.finalPath = folder / common::kShortcutName;
     slot.tempPath = folder / (common::kShortcutTempPrefix + digits + L".lnk");
@@ -129,3 +131,5 @@ void create_launcher_shortcuts(const fs::path& installDir, const fs::path& deskt
         remove_stale_shortcut_temporaries(*folder);
     }
 }
+
+}  // namespace install

@@ -126,7 +126,7 @@ private:
     // `last` is updated in place when the server sends the whole file instead of the range.
     void request_range(uint64_t& last) {
         common::throw_if_cancelled(cancel_, kCancelled);
-        const std::wstring range = wide_decimal(offset_) + L"-" + wide_decimal(last);
+        const std::wstring range = text::wide_decimal(offset_) + L"-" + text::wide_decimal(last);
         // The new request takes its share of the session and connection before the old one goes.
         std::unique_ptr<HttpRequest> request(new HttpRequest(
             open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get(),
@@ -141,7 +141,7 @@ private:
             }
             last = size_ - 1;
         } else if (status == 206) {
-            const std::wstring expected = L"bytes " + range + L"/" + wide_decimal(size_);
+            const std::wstring expected = L"bytes " + range + L"/" + text::wide_decimal(size_);
             if (current.response_header(L"Content-Range") != expected) {
                 throw std::runtime_error(kWrongPart);
             }
@@ -151,7 +151,7 @@ private:
 
         const std::wstring length = current.response_header(L"Content-Length");
         const std::wstring encoding = current.response_header(L"Content-Encoding");
-        if ((!length.empty() && length != wide_decimal(last - offset_ + 1)) ||
+        if ((!length.empty() && length != text::wide_decimal(last - offset_ + 1)) ||
             (!encoding.empty() && encoding != L"identity")) {
             throw std::runtime_error(kSizeMismatch);
         }
@@ -217,7 +217,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
             // Named in full before `part` holds it: should drawing the name fail, the removal below
             // must not be aimed at the destination itself.
             std::filesystem::path name = destination;
-            name += ".part-" + random_hex(8);
+            name += ".part-" + crypto::random_hex(8);
             part = std::move(name);
             std::string digest;
             {
@@ -225,7 +225,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
                 Attempt download(url, part, size, progress, cancel, bytes_done, token, official);
                 digest = download.run();
             }
-            if (!same_digest(digest, sha256)) {
+            if (!crypto::same_digest(digest, sha256)) {
                 throw DownloadIntegrityError(kDigestMismatch);
             }
             common::throw_if_cancelled(cancel, kCancelled);

@@ -50,7 +50,7 @@ private:
     void stop() noexcept;
 
     std::ofstream stream_;
-    Sha256 hash_;
+    crypto::Sha256 hash_;
     const std::atomic<bool>* const cancel_;
     std::vector<Buffer> buffers_;
     std::mutex mutex_;

@@ -164,7 +164,7 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     }
     this->deadline = deadline;
 
-    const std::wstring wideUrl = wide_from_utf8(rewrite_retired_origin(url));
+    const std::wstring wideUrl = text::wide_from_utf8(rewrite_retired_origin(url));
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -176,9 +176,9 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     const std::wstring extra(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    const std::wstring wideMethod = wide_from_utf8(method);
+    const std::wstring wideMethod = text::wide_from_utf8(method);
 
-    origin_key = lowered_ascii(wide_decimal(static_cast<unsigned>(parts.nScheme)) + L"://" + host + L":" + wide_decimal(parts.nPort));
+    origin_key = lowered_ascii(text::wide_decimal(static_cast<unsigned>(parts.nScheme)) + L"://" + host + L":" + text::wide_decimal(parts.nPort));
     request_key = origin_key + L" " + wideMethod + L" " + path;
     check_throttle(origin_key, request_key);
 
@@ -253,7 +253,7 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     std::wstring headers = stream_body ? L"Content-Type: application/octet-stream\r\n"
                                        : L"Content-Type: application/json\r\n";
     if (!token.empty()) {
-        headers += L"Authorization: Bearer " + wide_from_utf8(token) + L"\r\n";
+        headers += L"Authorization: Bearer " + text::wide_from_utf8(token) + L"\r\n";
     }
     if (!range.empty()) {
         headers += L"Range: bytes=" + range + L"\r\nAccept-Encoding: identity\r\n";

@@ -10,6 +10,8 @@
 #include "common/windows_call.h"
 #include "crypto/sha256.h"
 
+namespace release {
+
 namespace {
 
 constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
@@ -32,7 +34,7 @@ std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> pub
 
 VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
     const CheckedManifest checked = check_release_manifest_fields(manifest);
-    const std::string digestHex = sha256_hex(checked.signedText.data(), checked.signedText.size());
+    const std::string digestHex = crypto::sha256_hex(checked.signedText.data(), checked.signedText.size());
     std::vector<unsigned char> digest = decode_hex(digestHex, 32);
     auto blob = public_key_blob();
     std::vector<unsigned char> signature = checked.signature;
@@ -54,7 +56,9 @@ VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {
     const VerifiedRelease release = verify_release_manifest(manifest);
     // A file of the wrong length is refused before a byte of it is hashed.
-    if (std::filesystem::file_size(archive) != release.size || !same_digest(sha256_file_hex(archive), release.sha256)) {
+    if (std::filesystem::file_size(archive) != release.size || !crypto::same_digest(crypto::sha256_file_hex(archive), release.sha256)) {
         throw std::runtime_error(kArchiveChanged);
     }
 }
+
+}  // namespace release

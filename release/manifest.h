@@ -9,6 +9,8 @@
 #include "crypto/bcrypt_handles.h"
 #include "release/manifest_rules.h"
 
+namespace release {
+
 // The publisher's P-256 public key, X then Y, as 128 lowercase hex characters (set at build time).
 extern const char release_public_key[];
 
@@ -34,3 +36,5 @@ VerifiedRelease verify_release_manifest(const nlohmann::json& manifest);
 
 // verify_release_manifest again, then the archive's size and SHA-256 against the manifest's.
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive);
+
+}  // namespace release

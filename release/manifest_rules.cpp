@@ -3,6 +3,8 @@
 #include <set>
 #include <stdexcept>
 
+namespace release {
+
 namespace {
 
 constexpr char kNotSigned[] = "Обновление не подписано издателем";
@@ -181,3 +183,5 @@ CheckedManifest check_release_manifest_fields(const nlohmann::json& manifest) {
     checked.signedText = release_signed_text(checked.version, checked.size, checked.sha256, checked.url);
     return checked;
 }
+
+}  // namespace release

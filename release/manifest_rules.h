@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace release {
+
 struct ReleaseVersion {
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
@@ -55,3 +57,5 @@ struct CheckedManifest {
 // Presence and JSON types first, then the values in the order version, sha256, signature, size, url;
 // the first failing check decides the message.
 CheckedManifest check_release_manifest_fields(const nlohmann::json& manifest);
+
+}  // namespace release

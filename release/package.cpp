@@ -9,6 +9,8 @@
 #include "common/unique_handle.h"
 #include "release/package_verdict.h"
 
+namespace release {
+
 namespace {
 
 constexpr char kOutputExists[] = "Папка распаковки уже существует";
@@ -102,3 +104,5 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
         extract_file(reader.get(), file, output);
     }
 }
+
+}  // namespace release

@@ -4,6 +4,8 @@
 
 #include "release/package_rules.h"
 
+namespace release {
+
 // Checks every entry of the update ZIP against the package layout before anything is inflated or
 // written, then writes the package's files below `output`, which must not exist yet.
 void extract_update_package(const std::filesystem::path& archive, const std::filesystem::path& output);
@@ -14,3 +16,5 @@ bool is_allowed_package_path(const std::filesystem::path& relative);
 // Throws "Папка обновления содержит ссылку" when an existing prefix of the folder's absolute path
 // is a reparse point (junction, symbolic link, mount point).
 void ensure_no_reparse_points(const std::filesystem::path& folder);
+
+}  // namespace release

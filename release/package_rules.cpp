@@ -5,6 +5,8 @@
 
 #include "common/launcher_names.h"
 
+namespace release {
+
 const char kPackageCorruptZip[] = "Повреждён ZIP обновления";
 const char kPackageBadComposition[] = "Некорректный состав обновления";
 const char kPackageMissingFiles[] = "В обновлении отсутствуют файлы лаунчера";
@@ -226,3 +228,5 @@ std::vector<std::string> PackageRules::missing_required() const {
     }
     return missing;
 }
+
+}  // namespace release

@@ -12,6 +12,8 @@
 
 #include <miniz.h>
 
+namespace release {
+
 inline constexpr std::uint32_t kMaximumPackageEntries = 2048;
 
 // The path rule on a relative name below "KORLAUNCHER/"; a backslash counts as '/'.
@@ -67,3 +69,5 @@ private:
     std::set<std::string> names_;  // lower-cased written names, with '/' as a low byte (see the .cpp)
     std::uint64_t total_ = 0;
 };
+
+}  // namespace release

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace release {
+
 namespace {
 
 constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
@@ -187,3 +189,5 @@ std::string package_structure_flaw(mz_zip_archive& zip) {
     if (flaw.empty()) flaw = check_local_records(bytes, zip, directory, stats);
     return flaw;
 }
+
+}  // namespace release

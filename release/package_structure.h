@@ -7,6 +7,8 @@
 
 #include <miniz.h>
 
+namespace release {
+
 // Empty when the archive is laid out without ambiguity: local records back to back from the first
 // byte, each with the name, method and CRC the central directory gives it; the central directory
 // right after them; then only the ZIP64 end records (when present) and one end record whose comment
@@ -14,3 +16,5 @@
 // Two archives joined together, bytes before the first record, a second end record and entries
 // sharing data all fail here: other ZIP readers would see a different package in them.
 std::string package_structure_flaw(mz_zip_archive& zip);
+
+}  // namespace release

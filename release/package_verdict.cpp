@@ -3,6 +3,8 @@
 #include "release/package_rules.h"
 #include "release/package_structure.h"
 
+namespace release {
+
 const char kPackageExtractFailed[] = "Не удалось распаковать обновление";
 
 namespace {
@@ -114,3 +116,5 @@ PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan)
     }
     return verdict;
 }
+
+}  // namespace release

@@ -11,6 +11,8 @@
 
 #include <miniz.h>
 
+namespace release {
+
 // Ends the ZIP reader when it goes away; declare it after the archive's stream so it ends first.
 class ZipReader {
 public:
@@ -66,3 +68,5 @@ bool inflate_package_file(mz_zip_archive& zip, const PackageEntry& file, const P
 PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan);
 
 extern const char kPackageExtractFailed[];
+
+}  // namespace release

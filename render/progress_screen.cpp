@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "release/release_site.h"
 #include "render/format_size.h"
 #include "text/utf.h"
 
@@ -22,9 +21,9 @@ std::wstring progress_heading(int32_t state, bool cancelling) {
     return L"Ещё немного.\nПочти готово.";
 }
 
-std::wstring progress_subtitle(int32_t state) {
+std::wstring progress_subtitle(int32_t state, const std::wstring& siteHost) {
     if (state == Downloading) {
-        return L"Загружаем проверенную сборку с " + wide_from_utf8(release_site_host()) + L".";
+        return L"Загружаем проверенную сборку с " + siteHost + L".";
     }
     return L"Подготавливаем всё для первого запуска.";
 }
@@ -33,11 +32,11 @@ std::wstring size_line(uint64_t bytesDone, uint64_t bytesTotal) {
     if (bytesTotal == 0) {
         return L"Проверяем доступность файлов";
     }
-    return wide_from_utf8(format_size(bytesDone) + " / " + format_size(bytesTotal));
+    return text::wide_from_utf8(format_size(bytesDone) + " / " + format_size(bytesTotal));
 }
 
 std::wstring percent_text(float shownProgress) {
-    return wide_decimal(static_cast<unsigned>(std::max(0, static_cast<int>(shownProgress * 100.0f)))) + L"%";
+    return text::wide_decimal(static_cast<unsigned>(std::max(0, static_cast<int>(shownProgress * 100.0f)))) + L"%";
 }
 
 UiRect progress_fill(int32_t state, float clock, float shownProgress) {

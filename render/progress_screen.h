@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "install/install_state.h"
+#include "render/screen_model.h"
 #include "render/ui_rect.h"
 
 // The parts of the progress screen that are computed rather than fixed.
@@ -12,8 +12,8 @@ namespace installer {
 // The heading: cancelling wins over every step.
 std::wstring progress_heading(int32_t state, bool cancelling);
 
-// "Загружаем проверенную сборку с <host>." while downloading, else the preparation line.
-std::wstring progress_subtitle(int32_t state);
+// "Загружаем проверенную сборку с <siteHost>." while downloading, else the preparation line.
+std::wstring progress_subtitle(int32_t state, const std::wstring& siteHost);
 
 // "<done> / <total>" once the release manifest has announced the size, else the check line.
 std::wstring size_line(uint64_t bytesDone, uint64_t bytesTotal);

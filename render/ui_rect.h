@@ -4,6 +4,10 @@
 // window: what a screen's parts need without the whole window object.
 namespace installer {
 
+// The canvas in logical pixels; a window at scale s is s times as many device pixels.
+inline constexpr float kCanvasWidth = 880.0f;
+inline constexpr float kCanvasHeight = 570.0f;
+
 // A rectangle of the 880 x 570 logical canvas. Every hit test of the program uses contains().
 struct UiRect {
     float x;

@@ -5,6 +5,8 @@
 #include <climits>
 #include <stdexcept>
 
+namespace text {
+
 namespace {
 
 constexpr char kMalformedUtf8[] = "Некорректный UTF-8";
@@ -55,3 +57,5 @@ std::wstring wide_decimal(unsigned long long value) {
     const std::string digits = std::to_string(value);
     return std::wstring(digits.begin(), digits.end());
 }
+
+}  // namespace text

@@ -18,6 +18,8 @@
 #include "crypto/hex.h"
 #include "release/manifest_rules.h"
 
+namespace tools {
+
 namespace {
 
 constexpr size_t kCoordinateBytes = 32;
@@ -48,7 +50,7 @@ std::string public_hex_of(EVP_PKEY* key) {
     require(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &length) == 1 &&
                 length == kPointBytes && point[0] == 0x04,
             "the key has no uncompressed P-256 public point");
-    return hex_from_bytes(point.data() + 1, 2 * kCoordinateBytes);
+    return crypto::hex_from_bytes(point.data() + 1, 2 * kCoordinateBytes);
 }
 
 PKey load_private_key(const std::filesystem::path& file) {
@@ -67,7 +69,7 @@ PKey load_private_key(const std::filesystem::path& file) {
 
 PKey public_key_from_hex(std::string_view publicKeyHex) {
     std::vector<unsigned char> point = {0x04};
-    const std::vector<unsigned char> coordinates = decode_hex(publicKeyHex, 2 * kCoordinateBytes);
+    const std::vector<unsigned char> coordinates = release::decode_hex(publicKeyHex, 2 * kCoordinateBytes);
     point.insert(point.end(), coordinates.begin(), coordinates.end());
 
     ParamBuilder builder(OSSL_PARAM_BLD_new());
@@ -173,5 +175,7 @@ std::string sha256_file_hex(const std::filesystem::path& file) {
     unsigned int digestLength = 0;
     require(EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength) == 1 && digestLength == digest.size(),
             "cannot hash");
-    return hex_from_bytes(digest.data(), digest.size());
+    return crypto::hex_from_bytes(digest.data(), digest.size());
 }
+
+}  // namespace tools

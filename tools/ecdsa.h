@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tools {
+
 // Writes a new private key (PEM, mode 0600; an existing file is never replaced) and returns the
 // public key as 128 lowercase hex characters.
 std::string generate_release_key(const std::filesystem::path& privateKeyFile);
@@ -24,3 +26,5 @@ bool verify_release_text(std::string_view publicKeyHex, std::string_view message
 
 // SHA-256 of a file as 64 lowercase hex characters.
 std::string sha256_file_hex(const std::filesystem::path& file);
+
+}  // namespace tools

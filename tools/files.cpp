@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace tools {
+
 std::string read_text_file(const std::filesystem::path& file) {
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
@@ -47,3 +49,5 @@ void write_file_atomically(const std::filesystem::path& file, std::string_view b
     // mkstemp made the file 0600; a manifest is public.
     chmod(file.c_str(), 0644);
 }
+
+}  // namespace tools

@@ -5,6 +5,8 @@
 
 #include "release/package_verdict.h"
 
+namespace tools {
+
 PackageReport check_package(const std::filesystem::path& archive) {
     PackageReport report;
     std::error_code sizeError;
@@ -13,8 +15,8 @@ PackageReport check_package(const std::filesystem::path& archive) {
     std::unique_ptr<FILE, decltype(closeFile)> stream(sizeError ? nullptr : std::fopen(archive.c_str(), "rb"),
                                                       closeFile);
     // The installer's own verdict, every file inflated, going on past the first problem.
-    const PackageVerdict verdict = judge_package(stream.get(), size, PackageScan::EveryProblem);
-    for (const PackageProblem& problem : verdict.problems) {
+    const release::PackageVerdict verdict = release::judge_package(stream.get(), size, release::PackageScan::EveryProblem);
+    for (const release::PackageProblem& problem : verdict.problems) {
         if (problem.where.empty()) {
             report.problems.push_back(problem.refusal);
         } else if (problem.where.rfind("entry ", 0) == 0) {
@@ -27,3 +29,5 @@ PackageReport check_package(const std::filesystem::path& archive) {
     report.files = static_cast<std::uint32_t>(verdict.files.size());
     return report;
 }
+
+}  // namespace tools

@@ -71,7 +71,7 @@ Arguments parse_arguments(int argc, char** argv, const std::vector<std::string>&
 
 int keygen(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {});
-    std::cout << generate_release_key(arguments.positional) << "\n";
+    std::cout << tools::generate_release_key(arguments.positional) << "\n";
     std::cerr << "private key written to " << arguments.positional
               << "; build with -DKORVANE_RELEASE_PUBLIC_KEY=<the line above>\n";
     return 0;
@@ -84,32 +84,32 @@ nlohmann::json signed_manifest(const Arguments& arguments) {
     const std::filesystem::path key = arguments.required("key");
     const std::filesystem::path package = arguments.positional;
 
-    parse_release_version(version);
-    if (!is_allowed_release_url(url)) {
+    release::parse_release_version(version);
+    if (!release::is_allowed_release_url(url)) {
         throw std::runtime_error("the URL must begin with https://, hold no line break and be at most 2048 bytes");
     }
     const std::uint64_t size = std::filesystem::file_size(package);
-    if (!is_allowed_release_size(size)) {
+    if (!release::is_allowed_release_size(size)) {
         throw std::runtime_error("the package is " + std::to_string(size) + " bytes; the installer takes " +
-                                 std::to_string(kMinimumReleaseSize) + " to " + std::to_string(kMaximumReleaseSize));
+                                 std::to_string(release::kMinimumReleaseSize) + " to " + std::to_string(release::kMaximumReleaseSize));
     }
-    const PackageReport report = check_package(package);
+    const tools::PackageReport report = tools::check_package(package);
     if (!report.problems.empty()) {
         throw std::runtime_error("the installer would refuse this package: " + report.problems.front() +
                                  " (run check for the full list)");
     }
 
-    const std::string sha256 = sha256_file_hex(package);
-    const std::string text = release_signed_text(version, size, sha256, url);
-    const std::vector<unsigned char> signature = sign_release_text(key, text);
-    const std::string signatureHex = hex_from_bytes(signature.data(), signature.size());
+    const std::string sha256 = tools::sha256_file_hex(package);
+    const std::string text = release::release_signed_text(version, size, sha256, url);
+    const std::vector<unsigned char> signature = tools::sign_release_text(key, text);
+    const std::string signatureHex = crypto::hex_from_bytes(signature.data(), signature.size());
     nlohmann::json manifest = {
         {"version", version}, {"url", url}, {"size", size}, {"sha256", sha256},
         {"signature", signatureHex},
     };
     // Read the result back the way the installer will before anything is written.
-    const CheckedManifest checked = check_release_manifest_fields(manifest);
-    if (!verify_release_text(public_key_of(key), checked.signedText, checked.signature)) {
+    const release::CheckedManifest checked = release::check_release_manifest_fields(manifest);
+    if (!tools::verify_release_text(tools::public_key_of(key), checked.signedText, checked.signature)) {
         throw std::runtime_error("the new signature does not verify");
     }
     return manifest;
@@ -119,7 +119,7 @@ int sign(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {"version", "url", "key", "output"});
     const std::filesystem::path output = arguments.required("output");
     const nlohmann::json manifest = signed_manifest(arguments);
-    write_file_atomically(output, manifest.dump(2) + "\n");
+    tools::write_file_atomically(output, manifest.dump(2) + "\n");
     std::cerr << "signed " << arguments.positional << " (" << manifest["size"] << " bytes, version "
               << manifest["version"].get<std::string>() << ") into " << output.string() << "\n";
     return 0;
@@ -128,18 +128,18 @@ int sign(int argc, char** argv) {
 int site(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {"version", "url", "key", "output"});
     const std::filesystem::path folder = arguments.required("output");
-    site_path_of_url(arguments.required("url"));
+    tools::site_path_of_url(arguments.required("url"));
     const nlohmann::json manifest = signed_manifest(arguments);
-    lay_out_release_site(arguments.positional, manifest, folder);
+    tools::lay_out_release_site(arguments.positional, manifest, folder);
     std::cerr << "laid out version " << manifest["version"].get<std::string>() << " in " << folder.string() << ": "
-              << (folder / site_path_of_url(manifest["url"])).string() << ", " << (folder / kManifestSitePath).string()
+              << (folder / tools::site_path_of_url(manifest["url"])).string() << ", " << (folder / tools::kManifestSitePath).string()
               << "\n";
     return 0;
 }
 
 int check(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {});
-    const PackageReport report = check_package(arguments.positional);
+    const tools::PackageReport report = tools::check_package(arguments.positional);
     for (const std::string& problem : report.problems) {
         std::cout << problem << "\n";
     }
@@ -154,16 +154,16 @@ int check(int argc, char** argv) {
 int verify(int argc, char** argv) {
     const Arguments arguments = parse_arguments(argc, argv, {"public-key", "package"});
     const std::string publicKey = arguments.required("public-key");
-    const nlohmann::json manifest = parse_release_manifest(read_text_file(arguments.positional));
-    const CheckedManifest checked = check_release_manifest_fields(manifest);
-    if (!verify_release_text(publicKey, checked.signedText, checked.signature)) {
+    const nlohmann::json manifest = release::parse_release_manifest(tools::read_text_file(arguments.positional));
+    const release::CheckedManifest checked = release::check_release_manifest_fields(manifest);
+    if (!tools::verify_release_text(publicKey, checked.signedText, checked.signature)) {
         throw std::runtime_error("the signature does not verify under this public key");
     }
     if (const auto package = arguments.options.find("package"); package != arguments.options.end()) {
         if (std::filesystem::file_size(package->second) != checked.size) {
             throw std::runtime_error("the package's size differs from the manifest's");
         }
-        if (sha256_file_hex(package->second) != checked.sha256) {
+        if (tools::sha256_file_hex(package->second) != checked.sha256) {
             throw std::runtime_error("the package's SHA-256 differs from the manifest's");
         }
     }

@@ -7,6 +7,8 @@
 #include "tools/ecdsa.h"
 #include "tools/files.h"
 
+namespace tools {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -113,3 +115,5 @@ void lay_out_release_site(const fs::path& package, const nlohmann::json& manifes
         throw;
     }
 }
+
+}  // namespace tools

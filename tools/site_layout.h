@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace tools {
+
 // Where the installer looks on the release site: it fetches this path from the host it has built in,
 // then the package from the URL the manifest names.
 inline constexpr char kManifestSitePath[] = "downloads/launcher-release.json";
@@ -21,3 +23,5 @@ std::filesystem::path site_path_of_url(const std::string& url);
 // kept. Nothing is followed through a symbolic link, and a failure leaves no new file behind.
 void lay_out_release_site(const std::filesystem::path& package, const nlohmann::json& manifest,
                           const std::filesystem::path& site);
+
+}  // namespace tools

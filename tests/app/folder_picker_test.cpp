@@ -21,6 +21,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 using std::chrono::steady_clock;
 
 // The visible file dialog of this process (a dialog with a file name box), or null.
@@ -219,7 +221,7 @@ TEST(FolderPicker, APickerErrorIsReportedAndTheWindowStays) {
 TEST(FolderPicker, CancellingTheDialogReturnsAnEmptyPath) {
     ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     test::DialogCloser canceller;
-    EXPECT_TRUE(pick_path(nullptr, false).empty());
+    EXPECT_TRUE(install::pick_path(nullptr, false).empty());
     EXPECT_TRUE(canceller.pressed());
     ::CoUninitialize();
 }

@@ -9,6 +9,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 constexpr float kEnterX = 500;
 constexpr float kEnterY = 470;
 

@@ -7,10 +7,14 @@
 #include <thread>
 
 #include "app/window.h"
+#include "release/release_site.h"
+#include "text/utf.h"
 #include "tests/app/fake_task.h"
 #include "tests/app/test_window.h"
 
 namespace {
+
+using enum common::InstallState;
 
 TEST(WindowModel, FreshObjectStartsIdleWithTheDefaultFolder) {
     test::TestWindow window;
@@ -21,8 +25,8 @@ TEST(WindowModel, FreshObjectStartsIdleWithTheDefaultFolder) {
     EXPECT_EQ(window->versionText, L"0.2.77");
     EXPECT_FALSE(window->task_pending());
     EXPECT_EQ(window->scale, 1.0f);
-    EXPECT_TRUE(window->d2dFactory && window->writeFactory && window->imagingFactory);
-    EXPECT_FALSE(window->renderTarget);
+    EXPECT_TRUE(window->canvas.d2dFactory && window->canvas.writeFactory && window->canvas.imagingFactory);
+    EXPECT_FALSE(window->canvas.device.renderTarget);
 
     const std::wstring localAppData = installer::known_folder_path(FOLDERID_LocalAppData).native();
     EXPECT_EQ(window->installDir.native(), localAppData + L"\\Programs\\Korvane Launcher");
@@ -45,6 +49,15 @@ TEST(WindowModel, DestroyingTheObjectWaitsForARunningTask) {
     // The task could only end after the release; the destructor returned after it had.
     EXPECT_EQ(fake_task::finished(), 1);
     releaser.join();
+}
+
+// The download screen names the host the program was built to fetch its release from.
+TEST(WindowModel, TheScreenModelNamesTheReleaseSite) {
+    test::TestWindow window;
+    window->state = Downloading;
+    const installer::ScreenModel model = window->screen_model();
+    EXPECT_EQ(model.siteHost, text::wide_from_utf8(release::release_site_host()));
+    EXPECT_FALSE(model.siteHost.empty());
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 constexpr int64_t kSecond = 1'000'000'000;
 
 // One window for both: a second one in this program could meet the teardown spin said above.

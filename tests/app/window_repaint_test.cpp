@@ -10,6 +10,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 constexpr int64_t kMillisecond = 1'000'000;
 constexpr int64_t kSecond = 1'000'000'000;
 // What a frame costs under Wine's software renderer, and on a GPU.
@@ -89,6 +91,7 @@ TEST_F(WindowRepaint, WhatThePlayerActsOnOrReadsIsShownAtOnce) {
         {"cancel requested", [](installer::Window& w) { w.cancelRequested = true; }},
         {"next step", [](installer::Window& w) { w.state = Verifying; }},
         {"failure text", [](installer::Window& w) { w.errorText = L"Нет сети"; w.state = Failed; }},
+        {"mouse over the error screen's change button", [](installer::Window& w) { w.mouseX = 400; w.mouseY = 420; }},
         {"version", [](installer::Window& w) { w.versionText = L"1.4.2"; w.state = Done; }},
     };
     for (const Case& c : cases) {

@@ -5,6 +5,8 @@
 
 namespace {
 
+using enum common::InstallState;
+
 constexpr int64_t kSecond = 1'000'000'000;
 
 // The tick's animation with an explicit clock: each step is `delta` seconds after the previous one.
@@ -30,7 +32,7 @@ TEST_F(WindowTick, ClockAndCappedFrameDelta) {
 
 TEST_F(WindowTick, ProgressEasesTowardEachStatesTarget) {
     struct Case {
-        InstallState state;
+        common::InstallState state;
         float step;
         float target;
     };

@@ -25,20 +25,20 @@ std::string pattern(size_t length) {
 }
 
 TEST(Sha256, StandardVectorsOfBuffers) {
-    EXPECT_EQ(sha256_hex("", 0), kEmptyDigest);
-    EXPECT_EQ(sha256_hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(crypto::sha256_hex("", 0), kEmptyDigest);
+    EXPECT_EQ(crypto::sha256_hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string million(1'000'000, 'a');
-    EXPECT_EQ(sha256_hex(million.data(), million.size()),
+    EXPECT_EQ(crypto::sha256_hex(million.data(), million.size()),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(Sha256, IncrementalUpdatesMatchOneShot) {
     const std::string bytes = pattern(65537);
-    Sha256 hasher;
+    crypto::Sha256 hasher;
     hasher.update(bytes.data(), 1000);
     hasher.update(bytes.data() + 1000, 0);
     hasher.update(bytes.data() + 1000, bytes.size() - 1000);
-    EXPECT_EQ(hasher.finish_hex(), sha256_hex(bytes.data(), bytes.size()));
+    EXPECT_EQ(hasher.finish_hex(), crypto::sha256_hex(bytes.data(), bytes.size()));
 }
 
 TEST(Sha256, FilesAroundTheChunkSize) {
@@ -56,14 +56,14 @@ TEST(Sha256, FilesAroundTheChunkSize) {
         SCOPED_TRACE(c.length);
         const auto file = temp / ("file-" + std::to_string(c.length) + ".bin");
         test::write_file(file, pattern(c.length));
-        EXPECT_EQ(sha256_file_hex(file), c.digest);
+        EXPECT_EQ(crypto::sha256_file_hex(file), c.digest);
     }
 }
 
 TEST(Sha256, FileThatCannotBeOpened) {
     test::TempFolder temp;
-    test::expect_error([&] { sha256_file_hex(temp / "missing.bin"); }, "Не удалось проверить файл");
-    test::expect_error([&] { sha256_file_hex(temp.path()); }, "Не удалось проверить файл");
+    test::expect_error([&] { crypto::sha256_file_hex(temp / "missing.bin"); }, "Не удалось проверить файл");
+    test::expect_error([&] { crypto::sha256_file_hex(temp.path()); }, "Не удалось проверить файл");
 
     // Held open by another writer that shares nothing.
     const auto locked = temp / "locked.bin";
@@ -71,13 +71,13 @@ TEST(Sha256, FileThatCannotBeOpened) {
     common::UniqueFileHandle holder(
         CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
-    test::expect_error([&] { sha256_file_hex(locked); }, "Не удалось проверить файл");
+    test::expect_error([&] { crypto::sha256_file_hex(locked); }, "Не удалось проверить файл");
 }
 
 TEST(Sha256, NegativeStatusIsTheCryptoMessage) {
-    EXPECT_NO_THROW(check_crypto_status(0));
-    EXPECT_NO_THROW(check_crypto_status(1));
-    test::expect_error([] { check_crypto_status(static_cast<NTSTATUS>(0xC000000DL)); }, "Ошибка криптографии Windows");
+    EXPECT_NO_THROW(crypto::check_crypto_status(0));
+    EXPECT_NO_THROW(crypto::check_crypto_status(1));
+    test::expect_error([] { crypto::check_crypto_status(static_cast<NTSTATUS>(0xC000000DL)); }, "Ошибка криптографии Windows");
 }
 
 }  // namespace

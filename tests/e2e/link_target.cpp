@@ -28,7 +28,7 @@ int print_link(const wchar_t* file) {
         std::fputs("link_target: the shortcut has no path\n", stderr);
         return 1;
     }
-    std::printf("%s\n%s\n", utf8_from_wide(target).c_str(), utf8_from_wide(folder).c_str());
+    std::printf("%s\n%s\n", text::utf8_from_wide(target).c_str(), text::utf8_from_wide(folder).c_str());
     return 0;
 }
 

@@ -68,17 +68,17 @@ TEST(LeftoverNames, OnlyTheExactShapesThisProgramMakes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(fs::path(c.name).string());
-        EXPECT_EQ(is_staging_folder_name(c.name), c.staging);
-        EXPECT_EQ(is_shortcut_temporary_name(c.name), c.shortcut);
+        EXPECT_EQ(install::is_staging_folder_name(c.name), c.staging);
+        EXPECT_EQ(install::is_shortcut_temporary_name(c.name), c.shortcut);
     }
 }
 
 TEST(RemoveOwnFolder, ReadOnlyCopiesGoWithTheFolder) {
     test::TempFolder temp;
     write_leftover_staging(temp / kStale);
-    EXPECT_TRUE(remove_own_folder(temp / kStale));
+    EXPECT_TRUE(install::remove_own_folder(temp / kStale));
     EXPECT_FALSE(fs::exists(temp / kStale));
-    EXPECT_TRUE(remove_own_folder(temp / kStale));  // already gone is no failure
+    EXPECT_TRUE(install::remove_own_folder(temp / kStale));  // already gone is no failure
 }
 
 TEST(RemoveOwnFolder, ALinkInsideIsNeverFollowedAndKeepsTheFolder) {
@@ -89,14 +89,14 @@ TEST(RemoveOwnFolder, ALinkInsideIsNeverFollowedAndKeepsTheFolder) {
     write_leftover_staging(temp / kStale);
     {
         const test::UnixLink link(temp / kStale / "payload" / "saves", disposable.path());
-        EXPECT_FALSE(remove_own_folder(temp / kStale));
+        EXPECT_FALSE(install::remove_own_folder(temp / kStale));
         EXPECT_TRUE(fs::exists(link.path()));
     }
     EXPECT_EQ(test::read_tree(disposable.path()), precious);
 
     // A staging name that is itself a link is not the program's folder at all.
     const test::UnixLink link(temp / kOtherStale, disposable.path());
-    EXPECT_FALSE(remove_own_folder(link.path()));
+    EXPECT_FALSE(install::remove_own_folder(link.path()));
     EXPECT_EQ(test::read_tree(disposable.path()), precious);
 }
 
@@ -117,7 +117,7 @@ TEST(StaleStagingFolders, OnlyThisProgramsFoldersGoAndWhatStaysIsReported) {
     std::vector<fs::path> stayed;
     {
         const test::UnixLink link(folder / kOtherStale, disposable.path());
-        stayed = remove_stale_staging_folders(folder);
+        stayed = install::remove_stale_staging_folders(folder);
         EXPECT_TRUE(fs::exists(link.path()));
     }
 
@@ -131,14 +131,14 @@ TEST(StaleStagingFolders, AFolderAnotherRunHoldsIsPassedOver) {
     test::TempFolder temp;
     write_leftover_staging(temp / kStale);
     write_leftover_staging(temp / kOtherStale);
-    StagingFolderHold hold(temp / kStale);
+    install::StagingFolderHold hold(temp / kStale);
 
-    EXPECT_EQ(remove_stale_staging_folders(temp.path()), std::vector<fs::path>{temp / kStale});
+    EXPECT_EQ(install::remove_stale_staging_folders(temp.path()), std::vector<fs::path>{temp / kStale});
     EXPECT_EQ(names_in(temp.path()), std::vector<std::wstring>{kStale});
     EXPECT_TRUE(fs::exists(temp / kStale / "previous" / "launcher.json"));
 
     hold.release();
-    EXPECT_EQ(remove_stale_staging_folders(temp.path()), std::vector<fs::path>{});
+    EXPECT_EQ(install::remove_stale_staging_folders(temp.path()), std::vector<fs::path>{});
     EXPECT_EQ(names_in(temp.path()), std::vector<std::wstring>{});
 }
 
@@ -155,7 +155,7 @@ TEST(StaleShortcutTemporaries, HiddenLinksAndBackupsGoEverythingElseStays) {
     test::write_file(temp / ".Korvane-Launcher-0123456789abcdef.bak", "old link moved aside");
     make_read_only(temp / ".Korvane-Launcher-0123456789abcdef.bak");
 
-    EXPECT_EQ(remove_stale_shortcut_temporaries(temp.path()),
+    EXPECT_EQ(install::remove_stale_shortcut_temporaries(temp.path()),
               std::vector<fs::path>{temp / ".Korvane-Launcher-fedcba9876543210.lnk"});
     EXPECT_EQ(test::read_tree(temp.path()), others);
 }

@@ -24,7 +24,7 @@
 #include "common/unique_handle.h"
 #include "crypto/random_hex.h"
 #include "install/folder_rules.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 #include "tests/install/package_fixture.h"
@@ -128,7 +128,7 @@ std::vector<KillPoint> kill_points(size_t fileCount, bool full) {
                               return m.channel.phase.load() == CrashChannel::Placing;
                           }});
         points.push_back({route, "making shortcuts", [](const Moment& m) {
-                              return m.channel.state.load() == InstallState::Shortcuts;
+                              return m.channel.state.load() == common::Shortcuts;
                           }});
         points.push_back({route, "shortcut in place", [](const Moment& m) {
                               return fs::exists(m.desktopDir / "Korvane Launcher.lnk");
@@ -150,14 +150,14 @@ class HelperRun {
 public:
     HelperRun(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
               const fs::path& programsDir, const fs::path& backup) {
-        const std::wstring name = L"Local\\korvane-crash-" + wide_from_utf8(random_hex(8));
+        const std::wstring name = L"Local\\korvane-crash-" + text::wide_from_utf8(crypto::random_hex(8));
         mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(CrashChannel),
                                           name.c_str()));
         if (!mapping_) throw std::runtime_error("CreateFileMappingW failed");
         view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
         if (!view_) throw std::runtime_error("MapViewOfFile failed");
         channel_ = new (view_.get()) CrashChannel{};
-        channel_->state = InstallState::Installing;
+        channel_->state = common::Installing;
 
         const fs::path helper = test::sibling_program(L"placement_crash_helper.exe");
         std::wstring commandLine = L"\"" + helper.native() + L"\" " + name;
@@ -251,10 +251,10 @@ protected:
         test::write_tree(secondStaging / "payload", package);
         std::atomic<float> progress{0.0f};
         std::atomic<bool> cancel{false};
-        std::atomic<int32_t> state{InstallState::Installing};
+        std::atomic<int32_t> state{common::Installing};
         std::string rerunError;
         try {
-            place_package_files(secondStaging / "payload", installDir, desktopDir, programsDir,
+            install::place_package_files(secondStaging / "payload", installDir, desktopDir, programsDir,
                                 secondStaging / "previous", &progress, &cancel, &state);
         } catch (const std::exception& error) {
             rerunError = error.what();

@@ -38,7 +38,7 @@ TEST(NormalizeInstallFolder, LexicalNormalForm) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(fs::path(c.chosen).string());
-        EXPECT_EQ(normalize_install_folder(c.chosen).native(), c.expected);
+        EXPECT_EQ(install::normalize_install_folder(c.chosen).native(), c.expected);
     }
 }
 
@@ -47,16 +47,16 @@ TEST(NormalizeInstallFolder, RefusesPathsThatNameNoFolder) {
                                   L"C:\\Games\\A\\..", L"C:\\Games//", L"\\\\server\\share\\",
                                   L"//server/share//Korvane/.", L"\\\\server"}) {
         SCOPED_TRACE(fs::path(chosen).string());
-        test::expect_error([&] { normalize_install_folder(chosen); }, kChooseFolder);
+        test::expect_error([&] { install::normalize_install_folder(chosen); }, kChooseFolder);
     }
 }
 
 TEST(InstallPathLinks, PlainAndMissingPathsPass) {
     test::TempFolder temp;
     fs::create_directories(temp / "Games");
-    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "Games"));
-    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "Games" / "not" / "there" / "yet"));
-    EXPECT_NO_THROW(ensure_install_path_has_no_links(L"Q:\\nothing\\here"));
+    EXPECT_NO_THROW(install::ensure_install_path_has_no_links(temp / "Games"));
+    EXPECT_NO_THROW(install::ensure_install_path_has_no_links(temp / "Games" / "not" / "there" / "yet"));
+    EXPECT_NO_THROW(install::ensure_install_path_has_no_links(L"Q:\\nothing\\here"));
 }
 
 TEST(InstallPathLinks, LinkAnywhereOnTheWayIsRefused) {
@@ -64,21 +64,21 @@ TEST(InstallPathLinks, LinkAnywhereOnTheWayIsRefused) {
     fs::create_directories(temp / "target" / "inner");
     test::UnixLink link(temp / "linked", temp / "target");
 
-    test::expect_error([&] { ensure_install_path_has_no_links(link.path()); }, kPathHasLink);
+    test::expect_error([&] { install::ensure_install_path_has_no_links(link.path()); }, kPathHasLink);
     // The tail does not exist yet; the existing middle folder is still a link.
-    test::expect_error([&] { ensure_install_path_has_no_links(link.path() / "Korvane Launcher" / "x"); },
+    test::expect_error([&] { install::ensure_install_path_has_no_links(link.path() / "Korvane Launcher" / "x"); },
                        kPathHasLink);
-    test::expect_error([&] { ensure_install_path_has_no_links(link.path() / "inner"); }, kPathHasLink);
+    test::expect_error([&] { install::ensure_install_path_has_no_links(link.path() / "inner"); }, kPathHasLink);
     // The link's target, reached without the link, is fine.
-    EXPECT_NO_THROW(ensure_install_path_has_no_links(temp / "target" / "inner"));
+    EXPECT_NO_THROW(install::ensure_install_path_has_no_links(temp / "target" / "inner"));
 }
 
 // A bare "C:" names the drive's current folder, so the check begins at the drive's root. (Wine
 // reports "C:" as a plain folder wherever the process stands, so only the list can show this.)
 TEST(InstallPathLinks, CheckedPrefixesBeginAtTheRoot) {
     using Prefixes = std::vector<std::wstring>;
-    EXPECT_EQ(install_path_prefixes(L"C:\\Users\\me"), (Prefixes{L"C:\\", L"C:\\Users", L"C:\\Users\\me"}));
-    EXPECT_EQ(install_path_prefixes(L"C:Games"), (Prefixes{L"C:", L"C:Games"}));
+    EXPECT_EQ(install::install_path_prefixes(L"C:\\Users\\me"), (Prefixes{L"C:\\", L"C:\\Users", L"C:\\Users\\me"}));
+    EXPECT_EQ(install::install_path_prefixes(L"C:Games"), (Prefixes{L"C:", L"C:Games"}));
 }
 
 struct MarkerCase {
@@ -109,35 +109,35 @@ TEST(ExistingInstallation, MarkerFiles) {
         test::TempFolder temp;
         for (const char* folder : c.folders) fs::create_directories(temp / folder);
         for (const char* file : c.files) test::write_file(temp / file, "x");
-        EXPECT_EQ(is_existing_installation(temp.path()), c.installed);
+        EXPECT_EQ(install::is_existing_installation(temp.path()), c.installed);
     }
 }
 
 TEST(ExistingInstallation, MissingFolderOrFileIsNoInstallation) {
     test::TempFolder temp;
-    EXPECT_FALSE(is_existing_installation(temp / "missing"));
+    EXPECT_FALSE(install::is_existing_installation(temp / "missing"));
     test::write_file(temp / "file", "x");
-    EXPECT_FALSE(is_existing_installation(temp / "file"));
+    EXPECT_FALSE(install::is_existing_installation(temp / "file"));
 }
 
 TEST(InstallTarget, AcceptanceRule) {
     test::TempFolder temp;
-    EXPECT_EQ(classify_install_target(temp / "missing"), InstallTarget::Missing);
-    EXPECT_EQ(classify_install_target(temp / "missing" / "deeper"), InstallTarget::Missing);
+    EXPECT_EQ(install::classify_install_target(temp / "missing"), install::InstallTarget::Missing);
+    EXPECT_EQ(install::classify_install_target(temp / "missing" / "deeper"), install::InstallTarget::Missing);
 
     fs::create_directories(temp / "empty");
-    EXPECT_EQ(classify_install_target(temp / "empty"), InstallTarget::EmptyFolder);
+    EXPECT_EQ(install::classify_install_target(temp / "empty"), install::InstallTarget::EmptyFolder);
 
     test::write_file(temp / "installed" / "KORLAUNCHER.exe", "MZ");
     test::write_file(temp / "installed" / "mods" / "extra.bin", "x");
-    EXPECT_EQ(classify_install_target(temp / "installed"), InstallTarget::Installation);
+    EXPECT_EQ(install::classify_install_target(temp / "installed"), install::InstallTarget::Installation);
 
     test::write_file(temp / "file", "x");
-    test::expect_error([&] { classify_install_target(temp / "file"); }, kFolderNotEmpty);
+    test::expect_error([&] { install::classify_install_target(temp / "file"); }, kFolderNotEmpty);
     test::write_file(temp / "busy" / "notes.txt", "x");
-    test::expect_error([&] { classify_install_target(temp / "busy"); }, kFolderNotEmpty);
+    test::expect_error([&] { install::classify_install_target(temp / "busy"); }, kFolderNotEmpty);
     fs::create_directories(temp / "only-folder" / "sub");
-    test::expect_error([&] { classify_install_target(temp / "only-folder"); }, kFolderNotEmpty);
+    test::expect_error([&] { install::classify_install_target(temp / "only-folder"); }, kFolderNotEmpty);
 }
 
 // An interrupted run leaves its inner staging folder behind; the next run must not take the folder
@@ -156,38 +156,38 @@ TEST(InstallTarget, LeftoversOfInterruptedRunsDoNotCount) {
     const struct {
         std::string name;
         std::vector<std::string> files;
-        InstallTarget expected;  // Missing stands for "refused"
+        install::InstallTarget expected;  // Missing stands for "refused"
     } cases[] = {
-        {"only-staging", {}, InstallTarget::EmptyFolder},
-        {"half-placed", {"launcher.json", "shaders/ui.vert.spv"}, InstallTarget::UnfinishedInstall},
-        {"unknown-file-in-a-package-folder", {"launcher.json", "assets/fonts/unknown.bin"}, InstallTarget::Missing},
-        {"with-a-players-file", {"launcher.json", "notes.txt"}, InstallTarget::Missing},
-        {"installed", {"KORLAUNCHER.exe", "mods/extra.bin"}, InstallTarget::Installation},
+        {"only-staging", {}, install::InstallTarget::EmptyFolder},
+        {"half-placed", {"launcher.json", "shaders/ui.vert.spv"}, install::InstallTarget::UnfinishedInstall},
+        {"unknown-file-in-a-package-folder", {"launcher.json", "assets/fonts/unknown.bin"}, install::InstallTarget::Missing},
+        {"with-a-players-file", {"launcher.json", "notes.txt"}, install::InstallTarget::Missing},
+        {"installed", {"KORLAUNCHER.exe", "mods/extra.bin"}, install::InstallTarget::Installation},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path folder = folder_with(c.name, c.files);
-        if (c.expected == InstallTarget::Missing) {
-            test::expect_error([&] { classify_install_target(folder, package); }, kFolderNotEmpty);
+        if (c.expected == install::InstallTarget::Missing) {
+            test::expect_error([&] { install::classify_install_target(folder, package); }, kFolderNotEmpty);
         } else {
-            EXPECT_EQ(classify_install_target(folder, package), c.expected);
+            EXPECT_EQ(install::classify_install_target(folder, package), c.expected);
         }
     }
     // A folder made for a file that was not moved in yet.
     fs::create_directories(temp / "folder-only" / stale);
     fs::create_directories(temp / "folder-only" / "assets" / "fonts");
-    EXPECT_EQ(classify_install_target(temp / "folder-only", package), InstallTarget::UnfinishedInstall);
+    EXPECT_EQ(install::classify_install_target(temp / "folder-only", package), install::InstallTarget::UnfinishedInstall);
 
     // Package files without the staging folder are no evidence of an interrupted run.
     test::write_file(temp / "no-staging" / "launcher.json", "x");
-    test::expect_error([&] { classify_install_target(temp / "no-staging", package); }, kFolderNotEmpty);
+    test::expect_error([&] { install::classify_install_target(temp / "no-staging", package); }, kFolderNotEmpty);
 
     // A link with a staging folder's name is not a leftover of this program.
     fs::create_directories(temp / "elsewhere");
     fs::create_directories(temp / "linked");
     {
         const test::UnixLink link(temp / "linked" / stale, temp / "elsewhere");
-        test::expect_error([&] { classify_install_target(temp / "linked", package); }, kFolderNotEmpty);
+        test::expect_error([&] { install::classify_install_target(temp / "linked", package); }, kFolderNotEmpty);
     }
 }
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
 #include "tests/release/zip_builder.h"
@@ -109,7 +109,7 @@ TEST_F(InstallWorkerFaults, CancelEndsTheTaskWithinASecondInEveryWait) {
         SCOPED_TRACE(fault.name);
         server.reset();
         cancel = false;
-        state = Idle;
+        state = common::Idle;
         const nlohmann::json manifest = publish(fault.inDownload ? fault.answer : nlohmann::json::object());
         nlohmann::json manifestAnswer = fault.inDownload ? nlohmann::json::object() : fault.answer;
         manifestAnswer["body"] = manifest.dump();
@@ -119,10 +119,10 @@ TEST_F(InstallWorkerFaults, CancelEndsTheTaskWithinASecondInEveryWait) {
         std::future<std::string> run = start();
         if (fault.inDownload) {
             const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
-            while (!(state.load() == Downloading && package_requested()) && Clock::now() < deadline) {
+            while (!(state.load() == common::Downloading && package_requested()) && Clock::now() < deadline) {
                 std::this_thread::sleep_for(milliseconds(20));
             }
-            ASSERT_EQ(state.load(), Downloading);
+            ASSERT_EQ(state.load(), common::Downloading);
         }
         // Long enough for the worker to sit in the wait the fault makes.
         std::this_thread::sleep_for(milliseconds(1500));

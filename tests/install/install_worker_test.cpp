@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/long_path.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "tests/install/package_fixture.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
@@ -211,13 +211,13 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     const std::vector<test::ZipEntry> first = package_of("first");
     const nlohmann::json firstManifest = publish(first, "0001.04.0002", kHeldBack);
     std::future<std::string> run = start();
-    ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
+    ASSERT_TRUE(wait_until([&] { return state.load() == common::Downloading; }));
     const std::vector<std::string> firstStaging = staging_folders();
     EXPECT_EQ(run.get(), "0001.04.0002");  // the stored text, not a number made from it
 
     EXPECT_EQ(total.load(), firstManifest["size"].get<uint64_t>());
     EXPECT_EQ(done.load(), total.load());
-    EXPECT_EQ(state.load(), Shortcuts);
+    EXPECT_EQ(state.load(), common::Shortcuts);
     EXPECT_EQ(test::read_tree(installDir), tree_of(first));
     EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
     EXPECT_TRUE(shortcuts_exist());
@@ -238,22 +238,22 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     progress = 0.0f;
     done = 0;
     total = 0;
-    state = Idle;
+    state = common::Idle;
     auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
     StateRecorder recorder(state, progress);
     run = start();
-    ASSERT_TRUE(wait_until([&] { return state.load() == Installing; }));
+    ASSERT_TRUE(wait_until([&] { return state.load() == common::Installing; }));
     const std::vector<std::string> secondStaging = staging_folders();
     launcher.reset();
     EXPECT_EQ(run.get(), "1.5.0");
 
     recorder.finish();
-    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{Idle, Preparing, Downloading, Verifying, Installing, Shortcuts}));
+    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{common::Idle, common::Preparing, common::Downloading, common::Verifying, common::Installing, common::Shortcuts}));
     // The download leaves its bar full; the placement's starts empty again, and stays so while the
     // old files are saved, before its first write.
-    EXPECT_EQ(recorder.progress_entering(Verifying), 1.0f);
-    EXPECT_TRUE(recorder.saw({Installing, 0.0f}));
-    EXPECT_EQ(recorder.progress_entering(Shortcuts), 1.0f);
+    EXPECT_EQ(recorder.progress_entering(common::Verifying), 1.0f);
+    EXPECT_TRUE(recorder.saw({common::Installing, 0.0f}));
+    EXPECT_EQ(recorder.progress_entering(common::Shortcuts), 1.0f);
     EXPECT_EQ(total.load(), secondManifest["size"].get<uint64_t>());
     EXPECT_EQ(test::read_tree(installDir), tree_of(second));
     EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
@@ -273,7 +273,7 @@ protected:
         EXPECT_EQ(failure(), message);
         EXPECT_TRUE(server.records()["records"].empty());
         // The worker publishes no state before its checks pass (the window shows Preparing itself).
-        EXPECT_EQ(state.load(), Idle);
+        EXPECT_EQ(state.load(), common::Idle);
         EXPECT_EQ(total.load(), 0u);
     }
 };
@@ -350,7 +350,7 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         SCOPED_TRACE(c.name);
         server.reset();
         c.publishRelease();
-        state = Preparing;
+        state = common::Preparing;
         EXPECT_EQ(failure(), c.message);
         EXPECT_EQ(server.records()["records"].size(), c.requests);
         EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
@@ -361,14 +361,14 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
 TEST_F(InstallWorker, CancelDuringTheDownloadLeavesNothingBehind) {
     publish(package_of("cancelled"), "1.0.0", kHeldBack);
     std::future<std::string> run = start();
-    ASSERT_TRUE(wait_until([&] { return state.load() == Downloading; }));
+    ASSERT_TRUE(wait_until([&] { return state.load() == common::Downloading; }));
     cancel = true;
     try {
         ADD_FAILURE() << "installed " << run.get();
     } catch (const std::exception& error) {
         EXPECT_STREQ(error.what(), kDownloadCancelled);  // the download's own word; the window shows none
     }
-    EXPECT_EQ(state.load(), Downloading);
+    EXPECT_EQ(state.load(), common::Downloading);
     EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
     EXPECT_FALSE(shortcuts_exist());
 }
@@ -400,7 +400,7 @@ TEST_F(InstallWorker, UpdateWhoseUndoIsIncompleteKeepsTheStagingFolderItNames) {
     const auto files =
         std::count_if(update.begin(), update.end(), [](const auto& entry) { return entry.first.back() != '/'; });
     const float allButOne = static_cast<float>(files - 1) / static_cast<float>(files);
-    ASSERT_TRUE(wait_until([&] { return state.load() == Installing && progress.load() >= allButOne - 0.001f; }));
+    ASSERT_TRUE(wait_until([&] { return state.load() == common::Installing && progress.load() >= allButOne - 0.001f; }));
     const std::vector<std::string> staging = staging_folders();
     ASSERT_EQ(staging.size(), 1u);
     const fs::path kept = installDir.parent_path() / staging[0];

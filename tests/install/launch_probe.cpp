@@ -17,8 +17,8 @@ int wmain() {
     GetStartupInfoW(&startup);
 
     std::ofstream record(std::filesystem::path(self).parent_path() / L"launch-record.txt", std::ios::binary);
-    record << utf8_from_wide(GetCommandLineW()) << '\n'
-           << utf8_from_wide(folder) << '\n'
+    record << text::utf8_from_wide(GetCommandLineW()) << '\n'
+           << text::utf8_from_wide(folder) << '\n'
            << startup.dwFlags << '\n'
            << startup.wShowWindow << '\n'
            << (GetConsoleWindow() != nullptr ? 1 : 0) << '\n';

@@ -92,7 +92,7 @@ std::vector<std::string> staging_folders(const Tree& tree) {
 void write_tree(const fs::path& folder, const Tree& tree) {
     fs::create_directories(folder);
     for (const auto& [key, bytes] : tree) {
-        const fs::path path = folder / fs::path(wide_from_utf8(key));
+        const fs::path path = folder / fs::path(text::wide_from_utf8(key));
         if (key.back() == '/') {
             fs::create_directories(path);
         } else {
@@ -104,8 +104,8 @@ void write_tree(const fs::path& folder, const Tree& tree) {
 Tree read_tree(const fs::path& folder) {
     Tree tree;
     const fs::path root = common::extended_length_path(folder);
-    for (const WalkEntry& entry : walk_folder(root)) {
-        std::string key = utf8_from_wide(entry.relative.generic_wstring());
+    for (const install::WalkEntry& entry : install::walk_folder(root)) {
+        std::string key = text::utf8_from_wide(entry.relative.generic_wstring());
         if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             tree[key] = "<link>";
         } else if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -119,10 +119,10 @@ Tree read_tree(const fs::path& folder) {
 
 std::vector<fs::path> placement_order(const fs::path& payload) {
     std::vector<fs::path> files;
-    for (const WalkEntry& entry : walk_folder(common::extended_length_path(payload))) {
+    for (const install::WalkEntry& entry : install::walk_folder(common::extended_length_path(payload))) {
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) files.push_back(entry.relative);
     }
-    std::stable_sort(files.begin(), files.end(), launcher_last);
+    std::stable_sort(files.begin(), files.end(), install::launcher_last);
     return files;
 }
 

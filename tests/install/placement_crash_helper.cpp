@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "common/unique_handle.h"
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 
@@ -29,7 +29,7 @@ int wmain(int argc, wchar_t** argv) {
     channel->phase = CrashChannel::Placing;
     int result = 0;
     try {
-        place_package_files(argv[2], argv[3], argv[4], argv[5], argv[6], &channel->progress, &channel->cancel,
+        install::place_package_files(argv[2], argv[3], argv[4], argv[5], argv[6], &channel->progress, &channel->cancel,
                             &channel->state);
         channel->phase = CrashChannel::Finished;
     } catch (const std::exception&) {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/package_fixture.h"
 #include "tests/support/expect_error.h"
@@ -42,7 +42,7 @@ public:
     void TearDown() override { CoUninitialize(); }
 
     void place() {
-        place_package_files(payload, installDir, desktopDir, programsDir, backup, &progress, &cancel, &state);
+        install::place_package_files(payload, installDir, desktopDir, programsDir, backup, &progress, &cancel, &state);
     }
 
     test::TempFolder temp;
@@ -54,7 +54,7 @@ public:
     fs::path programsDir = temp / "Start Menu" / "Programs";
     std::atomic<float> progress{0.0f};
     std::atomic<bool> cancel{false};
-    std::atomic<int32_t> state{InstallState::Installing};
+    std::atomic<int32_t> state{common::Installing};
 };
 
 bool shortcuts_exist(const fs::path& desktopDir, const fs::path& programsDir) {
@@ -81,7 +81,7 @@ TEST_F(Placement, MissingFolderBecomesThePackageFolderByOneMove) {
     EXPECT_FALSE(fs::exists(payload));
     EXPECT_FALSE(fs::exists(backup));
     EXPECT_EQ(progress.load(), 0.0f);
-    EXPECT_EQ(state.load(), InstallState::Shortcuts);
+    EXPECT_EQ(state.load(), common::Shortcuts);
     EXPECT_TRUE(shortcuts_exist(desktopDir, programsDir));
 }
 
@@ -95,7 +95,7 @@ TEST_F(Placement, EmptyFolderReceivesExactlyThePackage) {
     EXPECT_TRUE(fs::is_directory(backup));
     EXPECT_TRUE(fs::is_empty(backup));
     EXPECT_EQ(progress.load(), 1.0f);
-    EXPECT_EQ(state.load(), InstallState::Shortcuts);
+    EXPECT_EQ(state.load(), common::Shortcuts);
     EXPECT_TRUE(shortcuts_exist(desktopDir, programsDir));
 }
 
@@ -204,8 +204,8 @@ TEST(ReplacePathWithRetry, ErrorsThatWaitingCannotCureFailAtOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.to.string());
         const auto started = Clock::now();
-        test::expect_error([&] { replace_path_with_retry(c.from, c.to); },
-                           replace_failure(utf8_from_wide(c.to.filename().native()), c.code));
+        test::expect_error([&] { install::replace_path_with_retry(c.from, c.to); },
+                           replace_failure(text::utf8_from_wide(c.to.filename().native()), c.code));
         // Going through the retries would take about five seconds.
         EXPECT_LT(Clock::now() - started, std::chrono::seconds(2));
     }
@@ -224,10 +224,10 @@ TEST(LauncherLast, OnlyTheTopLevelExecutableMovesToTheEnd) {
     };
     for (const auto& c : cases) {
         std::vector<fs::path> sorted = c.walk;
-        std::stable_sort(sorted.begin(), sorted.end(), launcher_last);
+        std::stable_sort(sorted.begin(), sorted.end(), install::launcher_last);
         EXPECT_EQ(sorted, c.expected);
     }
-    EXPECT_FALSE(launcher_last("KORLAUNCHER.exe", "KORLAUNCHER.exe"));
+    EXPECT_FALSE(install::launcher_last("KORLAUNCHER.exe", "KORLAUNCHER.exe"));
 }
 
 // A placement on its own thread (with its own COM apartment, as the install task has), so that
@@ -238,7 +238,7 @@ public:
         : total_(test::placement_order(fixture.payload).size()), thread_([this, &fixture] {
               const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
               try {
-                  place_package_files(fixture.payload, fixture.installDir, fixture.desktopDir, fixture.programsDir,
+                  install::place_package_files(fixture.payload, fixture.installDir, fixture.desktopDir, fixture.programsDir,
                                       fixture.backup, &progress, &cancel, &state);
               } catch (const std::exception& error) {
                   error_ = error.what();
@@ -270,7 +270,7 @@ public:
 
     std::atomic<float> progress{0.0f};
     std::atomic<bool> cancel{false};
-    std::atomic<int32_t> state{InstallState::Installing};
+    std::atomic<int32_t> state{common::Installing};
 
 private:
     size_t total_;
@@ -293,7 +293,7 @@ protected:
     void expect_placed_exactly(size_t count) {
         const test::Tree now = test::read_tree(installDir);
         for (size_t i = 0; i < order.size(); ++i) {
-            const std::string key = utf8_from_wide(order[i].generic_wstring());
+            const std::string key = text::utf8_from_wide(order[i].generic_wstring());
             const test::Tree& source = i < count ? test::new_package() : test::old_installation();
             const auto expected = source.find(key);
             SCOPED_TRACE(key);
@@ -322,7 +322,7 @@ TEST_F(HeldFiles, ExecutableMovesLastAndAFileReleasedInTimeGoesThrough) {
 
     EXPECT_EQ(run.finish(), "");
     EXPECT_EQ(test::read_tree(installDir), test::overlaid(test::old_installation(), test::new_package()));
-    EXPECT_EQ(run.state.load(), InstallState::Shortcuts);
+    EXPECT_EQ(run.state.load(), common::Shortcuts);
 }
 
 TEST_F(HeldFiles, FileHeldLongerThanTheRetriesRestoresEveryPlacedFile) {
@@ -330,7 +330,7 @@ TEST_F(HeldFiles, FileHeldLongerThanTheRetriesRestoresEveryPlacedFile) {
     // executable without any sharing: the backup has read it already, the move over it cannot
     // happen.
     const auto middle = std::find_if(order.begin() + 1, order.end(), [](const fs::path& file) {
-        return test::old_installation().count(utf8_from_wide(file.generic_wstring())) != 0;
+        return test::old_installation().count(text::utf8_from_wide(file.generic_wstring())) != 0;
     });
     ASSERT_NE(middle, order.end() - 1);
     auto reader = test::hold_open(installDir / *middle, FILE_SHARE_READ);
@@ -373,7 +373,7 @@ TEST_F(HeldFiles, UndoThatCannotRestoreAFileNamesTheBackupAndRestoresTheRest) {
     reader.reset();
 
     EXPECT_EQ(run.finish(), "Не удалось восстановить файлы. Резервная копия сохранена: " +
-                                utf8_from_wide(fs::absolute(backup).native()));
+                                text::utf8_from_wide(fs::absolute(backup).native()));
     test::Tree expected = test::old_installation();
     expected["launcher.json"] = test::new_package().at("launcher.json");
     EXPECT_EQ(test::read_tree(installDir), expected);
@@ -398,7 +398,7 @@ TEST_F(Placement, ShortcutFailureOnTheFreshRouteTakesTheFolderBack) {
     EXPECT_THROW(place(), fs::filesystem_error);
     EXPECT_FALSE(fs::exists(installDir));
     EXPECT_EQ(test::read_tree(payload), test::new_package());
-    EXPECT_EQ(state.load(), InstallState::Shortcuts);
+    EXPECT_EQ(state.load(), common::Shortcuts);
 }
 
 }  // namespace

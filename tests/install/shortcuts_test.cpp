@@ -52,7 +52,7 @@ LinkSettings read_link(const fs::path& file) {
 std::set<std::string> names_in(const fs::path& folder) {
     std::set<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        names.insert(utf8_from_wide(entry.path().filename().native()));
+        names.insert(text::utf8_from_wide(entry.path().filename().native()));
     }
     return names;
 }
@@ -82,7 +82,7 @@ TEST_F(Shortcuts, BothLinksPointAtTheInstalledLauncher) {
         {temp / "Игры" / "Korvane Launcher", false},
     };
     for (const auto& c : cases) {
-        create_launcher_shortcuts(c.installDir, desktopDir, programsDir);
+        install::create_launcher_shortcuts(c.installDir, desktopDir, programsDir);
         for (const fs::path& folder : {desktopDir, programsDir}) {
             SCOPED_TRACE(folder.string());
             EXPECT_EQ(names_in(folder), std::set<std::string>{"Korvane Launcher.lnk"});
@@ -100,12 +100,12 @@ TEST_F(Shortcuts, BothLinksPointAtTheInstalledLauncher) {
 }
 
 TEST_F(Shortcuts, EarlierLinkIsReplacedAndLeftoversOfAnInterruptedRunGo) {
-    create_launcher_shortcuts(otherDir, desktopDir, programsDir);
+    install::create_launcher_shortcuts(otherDir, desktopDir, programsDir);
     const test::Tree leftovers = {{".Korvane-Launcher-0123456789abcdef.lnk", "half-written link"},
                                   {".Korvane-Launcher-0123456789abcdef.bak", "an older link"}};
     test::write_tree(desktopDir, leftovers);
 
-    create_launcher_shortcuts(installDir, desktopDir, programsDir);
+    install::create_launcher_shortcuts(installDir, desktopDir, programsDir);
 
     for (const fs::path& folder : {desktopDir, programsDir}) {
         EXPECT_EQ(read_link(folder / "Korvane Launcher.lnk").target, (installDir / "KORLAUNCHER.exe").native());
@@ -116,13 +116,13 @@ TEST_F(Shortcuts, EarlierLinkIsReplacedAndLeftoversOfAnInterruptedRunGo) {
 }
 
 TEST_F(Shortcuts, SecondFolderThatCannotBeMadeLeavesTheFirstUntouched) {
-    create_launcher_shortcuts(otherDir, desktopDir, programsDir);
+    install::create_launcher_shortcuts(otherDir, desktopDir, programsDir);
     const test::Tree desktopBefore = test::read_tree(desktopDir);
     const fs::path blocked = temp / "Blocked Menu" / "Programs";
     test::write_file(blocked.parent_path(), "a file where a folder should be");
 
     try {
-        create_launcher_shortcuts(installDir, desktopDir, blocked);
+        install::create_launcher_shortcuts(installDir, desktopDir, blocked);
         ADD_FAILURE() << "no exception";
     } catch (const fs::filesystem_error& error) {
         EXPECT_EQ(error.path1(), blocked);
@@ -133,7 +133,7 @@ TEST_F(Shortcuts, SecondFolderThatCannotBeMadeLeavesTheFirstUntouched) {
 }
 
 TEST_F(Shortcuts, FailureMovingTheSecondLinkAsideUndoesBothFolders) {
-    create_launcher_shortcuts(otherDir, desktopDir, programsDir);
+    install::create_launcher_shortcuts(otherDir, desktopDir, programsDir);
     const test::Tree desktopBefore = test::read_tree(desktopDir);
     const test::Tree programsBefore = test::read_tree(programsDir);
 
@@ -141,7 +141,7 @@ TEST_F(Shortcuts, FailureMovingTheSecondLinkAsideUndoesBothFolders) {
         // Something holds the earlier Start-menu link open without sharing: it cannot be moved
         // aside, after the Desktop already shows the new link.
         const auto held = test::hold_open(programsDir / "Korvane Launcher.lnk", 0);
-        EXPECT_THROW(create_launcher_shortcuts(installDir, desktopDir, programsDir), fs::filesystem_error);
+        EXPECT_THROW(install::create_launcher_shortcuts(installDir, desktopDir, programsDir), fs::filesystem_error);
     }
 
     EXPECT_EQ(test::read_tree(desktopDir), desktopBefore);

@@ -8,7 +8,7 @@
 #include <future>
 #include <string>
 
-#include "install/install_state.h"
+#include "common/install_state.h"
 #include "install/install_worker.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_folder.h"
@@ -29,7 +29,7 @@ protected:
     // The install task: install_launcher on a thread of its own, as the window starts it.
     std::future<std::string> start() {
         return std::async(std::launch::async, [this] {
-            return install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
+            return install::install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
         });
     }
 
@@ -42,7 +42,7 @@ protected:
     std::atomic<bool> cancel{false};
     std::atomic<uint64_t> done{0};
     std::atomic<uint64_t> total{0};
-    std::atomic<int32_t> state{Idle};
+    std::atomic<int32_t> state{common::Idle};
 };
 
 }  // namespace test

@@ -53,7 +53,7 @@ TEST(DownloadSink, WritesAndHashesEveryByteInOrderWhateverTheChunks) {
             }
             digest = sink.finish();
         }
-        EXPECT_EQ(digest, sha256_hex(bytes.data(), bytes.size())) << c.name;
+        EXPECT_EQ(digest, crypto::sha256_hex(bytes.data(), bytes.size())) << c.name;
         EXPECT_TRUE(test::read_file(part) == bytes) << c.name;
     }
 }

@@ -81,7 +81,7 @@ TEST_F(DownloadTest, RealNginxServesRangesOverTls) {
         const std::string name = "nginx-" + std::to_string(size) + ".bin";
         test::write_file(server().www() / name, content);
         const std::filesystem::path target = folder / std::to_string(size) / "launcher.zip";
-        kr::download_file(server().url("nginx", "/" + name), target, size, sha256_hex(content.data(), content.size()),
+        kr::download_file(server().url("nginx", "/" + name), target, size, crypto::sha256_hex(content.data(), content.size()),
                           &progress, &cancel, &bytesDone, "", false);
         EXPECT_EQ(test::read_file(target), content);
         EXPECT_EQ(progress.load(), 1.0f);
@@ -95,7 +95,7 @@ TEST_F(DownloadTest, RangesSplitAtSixteenMebibytesOverOneConnection) {
     server().script("/exact", {file_answer()});
     download("/exact", kRange, exact);
     EXPECT_EQ(ranges_seen(), (Names{"bytes=0-16777215"}));
-    EXPECT_EQ(sha256_file_hex(destination()), exact);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), exact);
     std::filesystem::remove(destination());
 
     server().reset();
@@ -105,7 +105,7 @@ TEST_F(DownloadTest, RangesSplitAtSixteenMebibytesOverOneConnection) {
     EXPECT_EQ(ranges_seen(), (Names{"bytes=0-16777215", "bytes=16777216-16777216"}));
     // One connection at most for both ranges (Wine may even take it from its process-wide pool).
     EXPECT_LE(server().records()["connections"].value("https", 0), 1);
-    EXPECT_EQ(sha256_file_hex(destination()), larger);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), larger);
     EXPECT_EQ(files_left(), Names{"launcher.zip"});
 }
 
@@ -114,7 +114,7 @@ TEST_F(DownloadTest, WholeFileAnswerToTheFirstRangeIsEnough) {
     server().script("/whole", {file_answer({{"ignore_range", true}})});
     download("/whole", kRange + 1, digest);
     EXPECT_EQ(ranges_seen(), Names{"bytes=0-16777215"});
-    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), digest);
 }
 
 TEST_F(DownloadTest, DropsResumeFromTheCurrentOffsetTwiceAtMost) {
@@ -125,7 +125,7 @@ TEST_F(DownloadTest, DropsResumeFromTheCurrentOffsetTwiceAtMost) {
     const nlohmann::json seen = server().records()["records"];
     EXPECT_GE((seen[1]["time"].get<double>() - seen[0]["time"].get<double>()) * 1000, 490);
     EXPECT_GE((seen[2]["time"].get<double>() - seen[1]["time"].get<double>()) * 1000, 990);
-    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), digest);
     std::filesystem::remove(destination());
 
     server().reset();
@@ -144,7 +144,7 @@ TEST_F(DownloadTest, RefusedResumeRestartsTheWholeDownloadThreeTimesAtMost) {
     server().script("/restart", {dropped, ignored, file_answer()});
     download("/restart", 300000, digest);
     EXPECT_EQ(ranges_seen(), (Names{"bytes=0-299999", "bytes=100000-299999", "bytes=0-299999"}));
-    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), digest);
     std::filesystem::remove(destination());
 
     server().reset();
@@ -249,7 +249,7 @@ TEST_F(DownloadTest, NonAsciiFolderNames) {
     server().script("/wide", {file_answer()});
     const std::filesystem::path target = folder / L"Пользователь" / L"Программы" / L"launcher.zip";
     kr::download_file(server().url("https", "/wide"), target, 70000, digest, &progress, &cancel, &bytesDone, "", false);
-    EXPECT_EQ(sha256_file_hex(target), digest);
+    EXPECT_EQ(crypto::sha256_file_hex(target), digest);
 }
 
 }  // namespace
@@ -263,7 +263,7 @@ TEST_F(DownloadTest, AnHonestSlowServerIsNeverGivenUp) {
     const std::string digest = server().make_file("f", kSize, 11);
     server().script("/slow", {file_answer({{"rate", 20 * 1024}})});
     download("/slow", kSize, digest);
-    EXPECT_EQ(sha256_file_hex(destination()), digest);
+    EXPECT_EQ(crypto::sha256_file_hex(destination()), digest);
     EXPECT_EQ(ranges_seen(), Names{"bytes=0-204799"});
 }
 

@@ -36,9 +36,9 @@ json unsigned_manifest() {
 TEST(ReleaseManifest, SignaturesOfTheReleaseToolAndOfPlainOpenSslVerify) {
     for (const std::string name : {"openssl", "leading-zeros", "largest"}) {
         SCOPED_TRACE(name);
-        EXPECT_NO_THROW(verify_release_manifest(signed_manifest(name)));
+        EXPECT_NO_THROW(release::verify_release_manifest(signed_manifest(name)));
     }
-    EXPECT_NO_THROW(verify_release_manifest(test::release_fixture_json("tool-manifest.json")));
+    EXPECT_NO_THROW(release::verify_release_manifest(test::release_fixture_json("tool-manifest.json")));
     EXPECT_EQ(signed_manifest("largest")["url"].get<std::string>().size(), 2048u);
     EXPECT_EQ(signed_manifest("leading-zeros")["version"], "0001.02.0003");
 }
@@ -46,7 +46,7 @@ TEST(ReleaseManifest, SignaturesOfTheReleaseToolAndOfPlainOpenSslVerify) {
 // The steps after the check take the signed values from here, not from the JSON again.
 TEST(ReleaseManifest, VerificationReturnsTheSignedValues) {
     const json manifest = signed_manifest("leading-zeros");
-    const VerifiedRelease release = verify_release_manifest(manifest);
+    const release::VerifiedRelease release = release::verify_release_manifest(manifest);
     EXPECT_EQ(release.version, "0001.02.0003");
     EXPECT_EQ(release.url, manifest["url"].get<std::string>());
     EXPECT_EQ(release.size, manifest["size"].get<std::uint64_t>());
@@ -57,7 +57,7 @@ TEST(ReleaseManifest, VerificationReturnsTheSignedValues) {
 TEST(ReleaseManifest, HighAndLowSSignaturesBothVerify) {
     for (const std::string name : {"high-s", "low-s"}) {
         SCOPED_TRACE(name);
-        EXPECT_NO_THROW(verify_release_manifest(signed_manifest(name)));
+        EXPECT_NO_THROW(release::verify_release_manifest(signed_manifest(name)));
     }
     EXPECT_NE(signed_manifest("high-s")["signature"], signed_manifest("low-s")["signature"]);
 }
@@ -89,17 +89,17 @@ TEST(ReleaseManifestBody, ExactlyTheBytesReceivedAsOneJsonText) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const json manifest = parse_release_manifest(c.body);
+        const json manifest = release::parse_release_manifest(c.body);
         if (c.accepted) {
-            EXPECT_NO_THROW(verify_release_manifest(manifest));
+            EXPECT_NO_THROW(release::verify_release_manifest(manifest));
         } else {
-            test::expect_error([&] { verify_release_manifest(manifest); }, kNotSigned);
+            test::expect_error([&] { release::verify_release_manifest(manifest); }, kNotSigned);
         }
     }
 }
 
 TEST(ReleaseManifest, SignatureOverTheTextWithoutItsFinalLineFeedFails) {
-    test::expect_error([] { verify_release_manifest(signed_manifest("no-final-line-feed")); }, kSignatureInvalid);
+    test::expect_error([] { release::verify_release_manifest(signed_manifest("no-final-line-feed")); }, kSignatureInvalid);
 }
 
 TEST(ReleaseManifest, AnyChangedByteOfASignedFieldFails) {
@@ -119,7 +119,7 @@ TEST(ReleaseManifest, AnyChangedByteOfASignedFieldFails) {
         SCOPED_TRACE(std::string(c.member) + " = " + c.value.dump());
         json changed = original;
         changed[c.member] = c.value;
-        test::expect_error([&] { verify_release_manifest(changed); }, kSignatureInvalid);
+        test::expect_error([&] { release::verify_release_manifest(changed); }, kSignatureInvalid);
     }
     // Flipping each byte of the signature's r and s halves in turn.
     for (const size_t position : {0u, 63u, 64u, 127u}) {
@@ -127,7 +127,7 @@ TEST(ReleaseManifest, AnyChangedByteOfASignedFieldFails) {
         std::string signature = changed["signature"];
         signature[position] = signature[position] == '0' ? '1' : '0';
         changed["signature"] = signature;
-        test::expect_error([&] { verify_release_manifest(changed); }, kSignatureInvalid);
+        test::expect_error([&] { release::verify_release_manifest(changed); }, kSignatureInvalid);
     }
 }
 
@@ -136,7 +136,7 @@ TEST(ReleaseManifest, ExtraMembersChangeNothing) {
     manifest["Version"] = "9.9.9";
     manifest["notes"] = {{"ru", "Исправления"}};
     manifest["signature2"] = 5;
-    EXPECT_NO_THROW(verify_release_manifest(manifest));
+    EXPECT_NO_THROW(release::verify_release_manifest(manifest));
 }
 
 TEST(ReleaseManifest, ChecksComeInOrderAndTheFirstFailureDecides) {
@@ -193,7 +193,7 @@ TEST(ReleaseManifest, ChecksComeInOrderAndTheFirstFailureDecides) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        test::expect_error([&] { verify_release_manifest(c.manifest); }, c.message);
+        test::expect_error([&] { release::verify_release_manifest(c.manifest); }, c.message);
     }
 }
 
@@ -210,7 +210,7 @@ TEST(ReleaseVersion, ParsesThreeNumbersUpTo9999) {
     };
     for (const auto& c : accepted) {
         SCOPED_TRACE(c.text);
-        const ReleaseVersion version = parse_release_version(c.text);
+        const release::ReleaseVersion version = release::parse_release_version(c.text);
         EXPECT_EQ(version.major, c.major);
         EXPECT_EQ(version.minor, c.minor);
         EXPECT_EQ(version.patch, c.patch);
@@ -219,16 +219,16 @@ TEST(ReleaseVersion, ParsesThreeNumbersUpTo9999) {
                              " 1.2.3", "1.2.3 ", "1. 2.3", "1.2.3\n", "10000.0.0", "0.0.10000", "4294967296.0.0",
                              "4294967295.0.0", "99999999999999999999.0.0", "1.2.3a", "v1.2.3", "1,2,3", "1.2.0x3"}) {
         SCOPED_TRACE(text);
-        test::expect_error([&] { parse_release_version(text); }, kBadVersion);
+        test::expect_error([&] { release::parse_release_version(text); }, kBadVersion);
     }
 }
 
 TEST(DecodeHex, ExactLengthAndLowercaseDigitsOnly) {
-    EXPECT_EQ(decode_hex("00ff7f80", 4), (std::vector<unsigned char>{0x00, 0xff, 0x7f, 0x80}));
-    EXPECT_TRUE(decode_hex("", 0).empty());
+    EXPECT_EQ(release::decode_hex("00ff7f80", 4), (std::vector<unsigned char>{0x00, 0xff, 0x7f, 0x80}));
+    EXPECT_TRUE(release::decode_hex("", 0).empty());
     for (const char* text : {"00ff7f8", "00ff7f8000", "00FF7F80", "00ff7f8g", "00ff 7f8"}) {
         SCOPED_TRACE(text);
-        test::expect_error([&] { decode_hex(text, 4); }, kBadSignature);
+        test::expect_error([&] { release::decode_hex(text, 4); }, kBadSignature);
     }
 }
 
@@ -242,8 +242,8 @@ protected:
 TEST_F(DownloadedArchive, TheSignedPackagePassesAndExtracts) {
     const auto archive = temp / "launcher.zip";
     test::write_file(archive, package);
-    verify_downloaded_archive(manifest, archive);
-    extract_update_package(archive, temp / "payload");
+    release::verify_downloaded_archive(manifest, archive);
+    release::extract_update_package(archive, temp / "payload");
     EXPECT_EQ(test::read_file(temp / "payload" / "launcher.json"), "{\"channel\": \"stable\"}\n");
     EXPECT_TRUE(std::filesystem::is_regular_file(temp / "payload" / "assets" / "fonts" / "regular.png"));
 }
@@ -263,7 +263,7 @@ TEST_F(DownloadedArchive, ChangedOrShortArchivesAreRefused) {
         SCOPED_TRACE(c.label);
         const auto archive = temp / "launcher.zip";
         test::write_file(archive, c.bytes);
-        test::expect_error([&] { verify_downloaded_archive(manifest, archive); }, kArchiveChanged);
+        test::expect_error([&] { release::verify_downloaded_archive(manifest, archive); }, kArchiveChanged);
     }
 }
 
@@ -274,22 +274,22 @@ TEST_F(DownloadedArchive, ASizeMismatchIsRefusedWithoutReadingTheFile) {
     common::UniqueFileHandle holder(
         CreateFileW(archive.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
-    test::expect_error([&] { verify_downloaded_archive(manifest, archive); }, kArchiveChanged);
+    test::expect_error([&] { release::verify_downloaded_archive(manifest, archive); }, kArchiveChanged);
 
     const auto sameSize = temp / "same-size.zip";
     test::write_file(sameSize, package);
     common::UniqueFileHandle sameSizeHolder(
         CreateFileW(sameSize.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(sameSizeHolder);
-    test::expect_error([&] { verify_downloaded_archive(manifest, sameSize); }, "Не удалось проверить файл");
+    test::expect_error([&] { release::verify_downloaded_archive(manifest, sameSize); }, "Не удалось проверить файл");
 }
 
 TEST_F(DownloadedArchive, TheManifestIsCheckedFirstAndAMissingFileIsAFilesystemError) {
     json unsignedManifest = manifest;
     unsignedManifest["url"] = "https://localhost/other.zip";
-    test::expect_error([&] { verify_downloaded_archive(unsignedManifest, temp / "missing.zip"); }, kSignatureInvalid);
+    test::expect_error([&] { release::verify_downloaded_archive(unsignedManifest, temp / "missing.zip"); }, kSignatureInvalid);
     try {
-        verify_downloaded_archive(manifest, temp / "missing.zip");
+        release::verify_downloaded_archive(manifest, temp / "missing.zip");
         ADD_FAILURE() << "no exception";
     } catch (const std::filesystem::filesystem_error& error) {
         // libstdc++ words the operation as "cannot get file size".

@@ -101,7 +101,7 @@ TEST(Mutation, ArchivesEndInSuccessOrAKnownMessageAndStayInsideTheOutput) {
         test::write_file(archive, mutate_archive(original, random));
         std::string outcome = "success";
         try {
-            extract_update_package(archive, output);
+            release::extract_update_package(archive, output);
         } catch (const std::filesystem::filesystem_error& error) {
             // A file and a folder of the same name (in any letter case) meet in create_directories.
             outcome = std::string("filesystem error: ") + error.code().message();
@@ -128,7 +128,7 @@ TEST(Mutation, ManifestsEndInSuccessOrAKnownMessage) {
         const nlohmann::json manifest = nlohmann::json::parse(mutate_text(original, random), nullptr, false);
         std::string outcome = "success";
         try {
-            verify_release_manifest(manifest);
+            release::verify_release_manifest(manifest);
             // Only changes outside the signed values (spacing, extra members) may pass.
             for (const char* member : {"version", "url", "size", "sha256", "signature"}) {
                 EXPECT_EQ(manifest[member], signedFields[member]) << "input " << input << ": " << member;

@@ -89,7 +89,7 @@ protected:
 
     void extract(const Entries& entries) {
         test::write_file(archive, test::build_zip(entries));
-        extract_update_package(archive, output);
+        release::extract_update_package(archive, output);
     }
 };
 
@@ -205,7 +205,7 @@ TEST_F(ExtractPackage, SizeLimitsAreInclusive) {
 }
 
 TEST_F(ExtractPackage, ABackslashIsASeparatorAndWritesToTheSamePlace) {
-    EXPECT_TRUE(is_allowed_package_path(L"assets\\images\\x.png"));
+    EXPECT_TRUE(release::is_allowed_package_path(L"assets\\images\\x.png"));
     extract(package_plus({{"KORLAUNCHER/assets\\images\\extra.png", "by backslash"}}));
     EXPECT_EQ(test::read_file(output / "assets" / "images" / "extra.png"), "by backslash");
 }
@@ -225,7 +225,7 @@ TEST_F(ExtractPackage, RefusesEveryShapeAsTheReleaseToolDoes) {
     ASSERT_GE(expected.size(), 10u);
     for (const auto& [name, message] : expected.items()) {
         SCOPED_TRACE(name);
-        test::expect_error([&] { extract_update_package(test::release_fixture("shapes") / name, output); },
+        test::expect_error([&] { release::extract_update_package(test::release_fixture("shapes") / name, output); },
                            message.get<std::string>());
         if (message != kExtractFailed) {
             EXPECT_FALSE(std::filesystem::exists(output));
@@ -237,7 +237,7 @@ TEST_F(ExtractPackage, RefusesEveryShapeAsTheReleaseToolDoes) {
 // An entry recorded as 100 bytes that inflates to 256 MiB is stopped at its promise.
 TEST_F(ExtractPackage, ABombStopsAtItsRecordedSize) {
     test::expect_error(
-        [&] { extract_update_package(test::release_fixture("shapes") / "inflates-past-its-size.zip", output); },
+        [&] { release::extract_update_package(test::release_fixture("shapes") / "inflates-past-its-size.zip", output); },
         kExtractFailed);
     const std::filesystem::path bomb = output / "assets" / "bomb.bin";
     EXPECT_LE(std::filesystem::exists(bomb) ? std::filesystem::file_size(bomb) : 0u, 100u);
@@ -248,7 +248,7 @@ TEST_F(ExtractPackage, AcceptsThePackagesOfEveryZipTool) {
     for (const auto& item : std::filesystem::directory_iterator(test::release_fixture("honest"))) {
         SCOPED_TRACE(item.path().filename().string());
         ++packages;
-        extract_update_package(item.path(), output);
+        release::extract_update_package(item.path(), output);
         EXPECT_EQ(files_below(output),
                   (std::vector<std::string>{"KORLAUNCHER.exe", "assets", "assets/fonts", "assets/fonts/regular.json",
                                             "assets/fonts/regular.png", "launcher.json", "shaders",
@@ -270,10 +270,10 @@ TEST_F(ExtractPackage, DeviceNamesAreRefusedNotWrittenIntoTheDevice) {
         EXPECT_FALSE(std::filesystem::exists(output));
         std::filesystem::remove_all(output);
     }
-    EXPECT_TRUE(is_allowed_package_path(L"assets/null.png"));
-    EXPECT_TRUE(is_allowed_package_path(L"assets/com10"));
-    EXPECT_TRUE(is_allowed_package_path(L"assets/console/x.png"));
-    EXPECT_TRUE(is_allowed_package_path(L"assets/my.con"));
+    EXPECT_TRUE(release::is_allowed_package_path(L"assets/null.png"));
+    EXPECT_TRUE(release::is_allowed_package_path(L"assets/com10"));
+    EXPECT_TRUE(release::is_allowed_package_path(L"assets/console/x.png"));
+    EXPECT_TRUE(release::is_allowed_package_path(L"assets/my.con"));
 }
 
 TEST_F(ExtractPackage, ACrcMismatchFailsTheExtraction) {
@@ -296,27 +296,27 @@ TEST_F(ExtractPackage, UnreadableArchives) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         test::write_file(archive, c.bytes);
-        test::expect_error([&] { extract_update_package(archive, output); }, kCorruptZip);
+        test::expect_error([&] { release::extract_update_package(archive, output); }, kCorruptZip);
     }
-    test::expect_error([&] { extract_update_package(temp / "missing.zip", output); }, kCorruptZip);
+    test::expect_error([&] { release::extract_update_package(temp / "missing.zip", output); }, kCorruptZip);
     EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 TEST_F(ExtractPackage, AnExistingOutputFolderStopsBeforeTheArchiveIsRead) {
     std::filesystem::create_directories(output);
-    test::expect_error([&] { extract_update_package(temp / "missing.zip", output); }, kOutputExists);
+    test::expect_error([&] { release::extract_update_package(temp / "missing.zip", output); }, kOutputExists);
     EXPECT_TRUE(std::filesystem::is_empty(output));
 }
 
 TEST_F(ExtractPackage, ALinkAboveTheOutputFolderStopsBeforeTheArchiveIsRead) {
     std::filesystem::create_directories(temp / "real");
     test::UnixLink link(temp / "linked", temp / "real");
-    test::expect_error([&] { extract_update_package(temp / "missing.zip", link.path() / "payload"); },
+    test::expect_error([&] { release::extract_update_package(temp / "missing.zip", link.path() / "payload"); },
                        kReparsePoint);
-    test::expect_error([&] { extract_update_package(temp / "missing.zip", link.path() / "a" / "b"); },
+    test::expect_error([&] { release::extract_update_package(temp / "missing.zip", link.path() / "a" / "b"); },
                        kReparsePoint);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "real"));
-    EXPECT_NO_THROW(ensure_no_reparse_points(temp / "real" / "payload"));
+    EXPECT_NO_THROW(release::ensure_no_reparse_points(temp / "real" / "payload"));
 }
 
 TEST(PackagePath, TheRuleOnRelativeNames) {
@@ -348,11 +348,11 @@ TEST(PackagePath, TheRuleOnRelativeNames) {
     };
     for (const auto& c : lengths) {
         SCOPED_TRACE(c.name.size());
-        EXPECT_EQ(is_allowed_package_path(c.name), c.allowed);
+        EXPECT_EQ(release::is_allowed_package_path(c.name), c.allowed);
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        EXPECT_EQ(is_allowed_package_path(c.name), c.allowed);
+        EXPECT_EQ(release::is_allowed_package_path(c.name), c.allowed);
     }
 }
 
@@ -361,7 +361,7 @@ TEST_F(ExtractPackage, NonAsciiFolderNames) {
     const std::filesystem::path wideArchive = temp / L"Загрузки" / L"обновление.zip";
     const std::filesystem::path wideOutput = temp / L"Пользователь" / L"распаковка";
     test::write_file(wideArchive, test::build_zip(test::sample_package()));
-    extract_update_package(wideArchive, wideOutput);
+    release::extract_update_package(wideArchive, wideOutput);
     EXPECT_EQ(files_below(wideOutput).size(), 11u);
 }
 

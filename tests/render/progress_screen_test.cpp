@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-#include "release/release_site.h"
 #include "render/progress_screen.h"
-#include "text/utf.h"
 
 namespace {
 
@@ -43,9 +41,9 @@ TEST(ProgressScreen, HeadingsAndSubtitle) {
     for (int32_t state : {1, 2, 3, 4, 5}) {
         EXPECT_EQ(progress_heading(state, true), L"Отменяем\nустановку...");
     }
-    EXPECT_EQ(progress_subtitle(Downloading),
-              L"Загружаем проверенную сборку с " + wide_from_utf8(release_site_host()) + L".");
-    EXPECT_EQ(progress_subtitle(Verifying), L"Подготавливаем всё для первого запуска.");
+    EXPECT_EQ(progress_subtitle(Downloading, L"example.test:8443"),
+              L"Загружаем проверенную сборку с example.test:8443.");
+    EXPECT_EQ(progress_subtitle(Verifying, L"example.test:8443"), L"Подготавливаем всё для первого запуска.");
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ std::string unix_path_of(const std::filesystem::path& windowsPath) {
 }
 
 void run_unix_shell(const std::string& command) {
-    std::wstring commandLine = L"/bin/sh -c \"" + wide_from_utf8(command) + L"\"";
+    std::wstring commandLine = L"/bin/sh -c \"" + text::wide_from_utf8(command) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

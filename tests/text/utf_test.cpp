@@ -10,25 +10,25 @@ namespace {
 using namespace std::string_literals;
 
 TEST(Utf, EmptyInEitherDirection) {
-    EXPECT_EQ(wide_from_utf8(""), L"");
-    EXPECT_EQ(utf8_from_wide(L""), "");
+    EXPECT_EQ(text::wide_from_utf8(""), L"");
+    EXPECT_EQ(text::utf8_from_wide(L""), "");
 }
 
 TEST(Utf, CyrillicRoundTripKeepsEveryByte) {
     const std::string message = "В выбранной папке находятся другие файлы. Выберите пустую папку.";
-    const std::wstring wide = wide_from_utf8(message);
+    const std::wstring wide = text::wide_from_utf8(message);
     EXPECT_EQ(wide.substr(0, 2), L"\u0412 ");
-    EXPECT_EQ(utf8_from_wide(wide), message);
+    EXPECT_EQ(text::utf8_from_wide(wide), message);
 }
 
 TEST(Utf, FourByteSequenceBecomesSurrogatePair) {
-    EXPECT_EQ(wide_from_utf8("\xF0\x9F\x9A\x80"), L"\xD83D\xDE80");
-    EXPECT_EQ(utf8_from_wide(L"\xD83D\xDE80"), "\xF0\x9F\x9A\x80");
+    EXPECT_EQ(text::wide_from_utf8("\xF0\x9F\x9A\x80"), L"\xD83D\xDE80");
+    EXPECT_EQ(text::utf8_from_wide(L"\xD83D\xDE80"), "\xF0\x9F\x9A\x80");
 }
 
 TEST(Utf, EmbeddedZeroIsConvertedAndDoesNotEndTheText) {
-    EXPECT_EQ(wide_from_utf8("a\0b"s), L"a\0b"s);
-    EXPECT_EQ(utf8_from_wide(L"\u044f\0z"s), "\xD1\x8F\0z"s);
+    EXPECT_EQ(text::wide_from_utf8("a\0b"s), L"a\0b"s);
+    EXPECT_EQ(text::utf8_from_wide(L"\u044f\0z"s), "\xD1\x8F\0z"s);
 }
 
 TEST(Utf, MalformedUtf8IsRefused) {
@@ -47,7 +47,7 @@ TEST(Utf, MalformedUtf8IsRefused) {
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(testing::PrintToString(bytes));
         try {
-            wide_from_utf8(bytes);
+            text::wide_from_utf8(bytes);
             ADD_FAILURE() << "accepted";
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), "Некорректный UTF-8");
@@ -56,8 +56,8 @@ TEST(Utf, MalformedUtf8IsRefused) {
 }
 
 TEST(Utf, LoneSurrogateBecomesReplacementCharacter) {
-    EXPECT_EQ(utf8_from_wide(L"a\xD800z"), "a\xEF\xBF\xBDz");
-    EXPECT_EQ(utf8_from_wide(L"\xDC00"), "\xEF\xBF\xBD");
+    EXPECT_EQ(text::utf8_from_wide(L"a\xD800z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(text::utf8_from_wide(L"\xDC00"), "\xEF\xBF\xBD");
 }
 
 }  // namespace

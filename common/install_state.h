@@ -4,6 +4,8 @@
 
 // What the install is doing, shared by the window (which shows it) and the install task (which
 // advances it). The task writes only Preparing..Shortcuts; the window thread writes the others.
+namespace common {
+
 enum InstallState : int32_t {
     Idle = 0,
     Preparing = 1,
@@ -14,3 +16,5 @@ enum InstallState : int32_t {
     Done = 6,
     Failed = 7,
 };
+
+}  // namespace common
