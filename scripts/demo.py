@@ -92,6 +92,7 @@ class Demo:
         # Each run shows a fresh installation.
         for user in prefix.prefix_users(self.prefix):
             prefix.remove_installation(user)
+        installer_window.read_geometry(["wine", build_tree.screens_tool(self.build)], self.env)
 
     def wine(self, command):
         subprocess.run(["wine", *command], env=self.env, check=True, stdin=subprocess.DEVNULL,
@@ -144,7 +145,6 @@ class Demo:
         os.makedirs(self.screens, exist_ok=True)
         for old in os.listdir(self.screens):
             os.remove(os.path.join(self.screens, old))
-        installer_window.read_geometry(["wine", build_tree.screens_tool(self.build)], self.env)
         installer = self.start("installer", ["wine", self.installer], env=self.env)
         alive = lambda: installer.poll() is None  # noqa: E731
         window = installer_window.InstallerWindow.find(120, alive=alive)

@@ -1,5 +1,5 @@
 """The installer's window seen from the X server (DISPLAY): found with xdotool, captured with
-ImageMagick's import, clicked at canvas coordinates (the 880 x 570 logical canvas times the window's
+ImageMagick's import, clicked at canvas coordinates (the logical canvas times the window's
 scale), and its screen told from pixels that only that screen has.
 
 Where the buttons are is the program's own knowledge: read_geometry() asks the screens tool
@@ -13,7 +13,6 @@ import subprocess
 import time
 from typing import NamedTuple
 
-CANVAS_WIDTH, CANVAS_HEIGHT = 880, 570
 TITLE = "^Установка Korvane Launcher$"
 
 BACKGROUND = (0x10, 0x11, 0x14)
@@ -36,26 +35,38 @@ class Rect(NamedTuple):
         return self.x + self.width / 2, self.y + self.height / 2
 
 
-_geometry = None
+_canvas = None
+_buttons = None
 
 
 def read_geometry(command, env=None):
-    """The rectangles the window hit-tests, by name, printed by the screens tool; `command` runs
-    korvane_screens.exe (for example [wine-run.sh, exe]). Read once per process."""
-    global _geometry
-    if _geometry is None:
+    """The canvas size and the rectangles the window hit-tests, printed by the screens tool; `command`
+    runs korvane_screens.exe (for example [wine-run.sh, exe]). Read once per process."""
+    global _canvas, _buttons
+    if _buttons is None:
         result = subprocess.run([*command, "--geometry"], capture_output=True, text=True, env=env, timeout=120,
                                 stdin=subprocess.DEVNULL)
         if result.returncode != 0:
             raise RuntimeError(f"{' '.join(command)} --geometry failed ({result.returncode}): {result.stderr.strip()}")
-        _geometry = {name: Rect(*values) for name, values in json.loads(result.stdout).items()}
-    return _geometry
+        printed = json.loads(result.stdout)
+        _canvas = tuple(printed.pop("canvas"))
+        _buttons = {name: Rect(*values) for name, values in printed.items()}
+
+
+def _read():
+    if _buttons is None:
+        raise RuntimeError("the window's geometry has not been read (window.read_geometry)")
+
+
+def canvas_size():
+    """Width and height of the logical canvas."""
+    _read()
+    return _canvas
 
 
 def button(name):
-    if _geometry is None:
-        raise RuntimeError("the window's geometry has not been read (window.read_geometry)")
-    return _geometry[name]
+    _read()
+    return _buttons[name]
 
 
 def xdotool(*arguments):
@@ -127,7 +138,7 @@ class InstallerWindow:
         geometry = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", wid).split())
         self.x, self.y = int(geometry["X"]), int(geometry["Y"])
         self.width, self.height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
-        self.scale = self.width / CANVAS_WIDTH
+        self.scale = self.width / canvas_size()[0]
 
     @staticmethod
     def find(timeout, title=TITLE, alive=lambda: True, canvas=True):
@@ -137,7 +148,7 @@ class InstallerWindow:
         while time.monotonic() < deadline and alive():
             for wid in xdotool("search", "--onlyvisible", "--name", title).split():
                 window = InstallerWindow(wid)
-                if not canvas or window.width * CANVAS_HEIGHT == window.height * CANVAS_WIDTH:
+                if not canvas or window.width * canvas_size()[1] == window.height * canvas_size()[0]:
                     return window
             time.sleep(0.1)
         return None

@@ -33,11 +33,13 @@ wait_for() {
   return 1
 }
 
-# The buttons as the program hit-tests them (korvane_screens --geometry), as "NAME X Y WIDTH HEIGHT".
+# The canvas and the buttons as the program hit-tests them (korvane_screens --geometry), one line
+# each: "canvas WIDTH HEIGHT", "NAME X Y WIDTH HEIGHT".
 rects=$("$wine_run" "$exe" --geometry | python3 -c 'import json, sys
-for name, (x, y, width, height) in json.load(sys.stdin).items():
-    print(name, round(x), round(y), round(width), round(height))') || die "the screens tool printed no geometry"
+for name, values in json.load(sys.stdin).items():
+    print(name, *(round(value) for value in values))') || die "the screens tool printed no geometry"
 rect() { awk -v name="$1" '$1 == name { print $2, $3, $4, $5 }' <<<"$rects"; }
+read -r canvas_width canvas_height < <(rect canvas)
 read -r px py pw ph < <(rect primaryButton)
 read -r sx sy sw sh < <(rect secondaryButton)
 [ -n "$ph" ] && [ -n "$sh" ] || die "no primaryButton or secondaryButton in: $rects"
@@ -53,7 +55,8 @@ harness=$!
 find_window() { wid=$(xdotool search --onlyvisible --name 'Korvane Launcher' 2>/dev/null | head -n1); [ -n "$wid" ]; }
 wait_for 300 find_window || die "the installer window did not appear"
 eval "$(xdotool getwindowgeometry --shell "$wid")"   # X Y WIDTH HEIGHT
-[ "$WIDTH" = 880 ] && [ "$HEIGHT" = 570 ] || fail "window is ${WIDTH}x${HEIGHT}, expected 880x570 at 96 DPI"
+[ "$WIDTH" = "$canvas_width" ] && [ "$HEIGHT" = "$canvas_height" ] ||
+  fail "window is ${WIDTH}x${HEIGHT}, expected ${canvas_width}x${canvas_height} at 96 DPI"
 
 click() { xdotool mousemove $((X + $1)) $((Y + $2)) click 1; }
 # The pointer rests outside every button so that no hover lift shows in the pictures.

@@ -7,8 +7,8 @@
 //             "fail MESSAGE"          throw the message (the error screen, or Idle after a cancel)
 //   "started" written by each task when it starts.
 // Launching the installed launcher fails with a message, as it would without an installation.
-// With the argument --geometry it prints the window's hit-test rectangles as JSON and exits: the
-// Python test tooling clicks and probes them instead of keeping a copy of its own.
+// With the argument --geometry it prints the canvas size and the window's hit-test rectangles as JSON
+// and exits: the Python test tooling clicks and probes them instead of keeping a copy of its own.
 #include <windows.h>
 
 #include <chrono>
@@ -108,18 +108,20 @@ std::string rect_json(const installer::UiRect& rect) {
     return out.str();
 }
 
-// The rectangles as the program hit-tests them: the window object's own fields, built as the
-// installer builds it (its constructor makes the imaging factory, a COM object).
+// The canvas and the rectangles as the program hit-tests them: the window object's own fields, built
+// as the installer builds it (its constructor makes the imaging factory, a COM object).
 int print_geometry(HINSTANCE instance) {
     const common::ComApartment apartment;
     const installer::Window window(instance);
-    const std::string json = "{\"primaryButton\": " + rect_json(window.primaryButton) +
-                             ", \"secondaryButton\": " + rect_json(window.secondaryButton) +
-                             ", \"changeButton\": " + rect_json(window.changeButton) +
-                             ", \"closeButton\": " + rect_json(window.closeButton) +
-                             ", \"launchButton\": " + rect_json(installer::kLaunchButton) +
-                             ", \"failedChangeButton\": " + rect_json(installer::kFailedChangeButton) + "}\n";
-    std::fputs(json.c_str(), stdout);
+    std::ostringstream json;
+    json << "{\"canvas\": [" << installer::kCanvasWidth << ", " << installer::kCanvasHeight << "]"
+         << ", \"primaryButton\": " << rect_json(window.primaryButton)
+         << ", \"secondaryButton\": " << rect_json(window.secondaryButton)
+         << ", \"changeButton\": " << rect_json(window.changeButton)
+         << ", \"closeButton\": " << rect_json(window.closeButton)
+         << ", \"launchButton\": " << rect_json(installer::kLaunchButton)
+         << ", \"failedChangeButton\": " << rect_json(installer::kFailedChangeButton) << "}\n";
+    std::fputs(json.str().c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
