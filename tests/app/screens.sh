@@ -183,10 +183,15 @@ expect_ink 09-done heading 360 195 470 108
 expect_ink 09-done text 360 321 462 68
 
 click "${secondary_centre[@]}"  # "Закрыть"
-wait_for 100 bash -c "! kill -0 $harness 2>/dev/null" || fail "the window did not close"
-wait "$harness"; code=$?
-[ "$code" = 0 ] || fail "the installer ended with exit code $code"
-harness=
+# Only a process that has ended is waited for: one that stays (a dialog a wrong click opened) is
+# failed and then killed on the way out.
+if wait_for 100 bash -c "! kill -0 $harness 2>/dev/null"; then
+  wait "$harness"; code=$?
+  [ "$code" = 0 ] || fail "the installer ended with exit code $code"
+  harness=
+else
+  fail "the window did not close"
+fi
 
 echo "screens: $(ls "$out" | wc -l) screenshots in $out, $failures failed checks"
 [ "$failures" = 0 ]
