@@ -16,12 +16,7 @@ namespace {
 constexpr char kOutputExists[] = "Папка распаковки уже существует";
 constexpr char kReparsePoint[] = "Папка обновления содержит ссылку";
 
-struct FileStreamTraits {
-    using type = FILE*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type stream) noexcept { std::fclose(stream); }
-};
-using FileStream = common::UniqueHandle<FileStreamTraits>;
+using FileStream = common::UniqueAny<FILE*, std::fclose>;
 
 // Names that passed the path rule are ASCII: widening each byte is the whole conversion. Written
 // with backslashes, which an extended-length ("\\?\") path requires.

@@ -192,7 +192,7 @@ public:
 
 private:
     common::UniqueKernelHandle mapping_;
-    common::UniqueHandle<MappedViewTraits> view_;
+    UniqueMappedView view_;
     CrashChannel* channel_ = nullptr;
     common::UniqueKernelHandle process_;
 };

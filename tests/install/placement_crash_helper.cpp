@@ -21,7 +21,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!mapping) {
         return 2;
     }
-    const common::UniqueHandle<MappedViewTraits> view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
+    const UniqueMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
     if (!view || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 2;
     }

@@ -14,11 +14,8 @@ namespace test {
 
 namespace {
 
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() noexcept { return INVALID_SOCKET; }
-    static void close(type socket) noexcept { closesocket(socket); }
-};
+// INVALID_SOCKET is ~0, which is -1 as a signed number.
+using UniqueSocket = common::UniqueAny<SOCKET, ::closesocket, -1>;
 
 // Linux paths reach Windows programs through the Z: drive.
 std::filesystem::path windows_path_of_unix(const std::string& unixPath) {
@@ -38,7 +35,7 @@ std::string exchange(uint16_t port, const std::string& target, const std::string
     if (!started) {
         throw std::runtime_error("WSAStartup failed");
     }
-    common::UniqueHandle<SocketTraits> socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
