@@ -203,6 +203,9 @@ TEST_F(DownloadTest, RefusedAnswersAreNotRetried) {
         {file_answer({{"content_range", "bytes 0-299999/300001"}}), false, "Сервер вернул неверную часть файла"},
         {file_answer({{"content_range", "bytes 0-299999/*"}}), false, "Сервер вернул неверную часть файла"},
         {file_answer({{"content_length", "omit"}, {"extra", 70000}}), false, "Сервер превысил размер части файла"},
+        // A transport failure that no retry can mend (an answer that is not HTTP): the range is not
+        // asked for again.
+        {{{"status", "not-a-status"}}, false, "Не удалось получить ответ сервера (WinHTTP 12152)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
