@@ -49,10 +49,9 @@ void paint_direct2d(HWND hwnd, Direct2dObjects& objects) {
                                                        nullptr, objects.factory.put_void()))) {
         return;
     }
-    if (!objects.target &&
-        FAILED(objects.factory->CreateHwndRenderTarget(
-            D2D1::RenderTargetProperties(), D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(880, 570)),
-            objects.target.put()))) {
+    if (!objects.target && FAILED(objects.factory->CreateHwndRenderTarget(
+                               D2D1::RenderTargetProperties(),
+                               D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(880, 570)), objects.target.put()))) {
         return;
     }
     ID2D1HwndRenderTarget* target = objects.target.get();
@@ -60,10 +59,10 @@ void paint_direct2d(HWND hwnd, Direct2dObjects& objects) {
     for (const Fill& fill : kFills) {
         common::ComPtr<ID2D1SolidColorBrush> brush;
         if (SUCCEEDED(target->CreateSolidColorBrush(colour_of(fill.colour), brush.put()))) {
-            target->FillRectangle(D2D1::RectF(static_cast<float>(fill.x), static_cast<float>(fill.y),
-                                              static_cast<float>(fill.x + fill.width),
-                                              static_cast<float>(fill.y + fill.height)),
-                                  brush.get());
+            target->FillRectangle(
+                D2D1::RectF(static_cast<float>(fill.x), static_cast<float>(fill.y),
+                            static_cast<float>(fill.x + fill.width), static_cast<float>(fill.y + fill.height)),
+                brush.get());
         }
     }
     target->EndDraw();
@@ -111,10 +110,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) 
     }
     RECT area{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    const HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, windowClass.lpszClassName, kTitle, WS_POPUP | WS_SYSMENU,
-                                        area.left + (area.right - area.left - 880) / 2,
-                                        area.top + (area.bottom - area.top - 570) / 2, 880, 570, nullptr, nullptr,
-                                        instance, nullptr);
+    const HWND hwnd =
+        ::CreateWindowExW(WS_EX_APPWINDOW, windowClass.lpszClassName, kTitle, WS_POPUP | WS_SYSMENU,
+                          area.left + (area.right - area.left - 880) / 2, area.top + (area.bottom - area.top - 570) / 2,
+                          880, 570, nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) {
         return 1;
     }

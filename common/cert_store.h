@@ -7,7 +7,9 @@
 
 namespace common {
 
-inline void close_cert_store(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+inline void close_cert_store(HCERTSTORE store) noexcept {
+    ::CertCloseStore(store, 0);
+}
 
 using UniqueCertStore = UniqueAny<HCERTSTORE, close_cert_store>;
 

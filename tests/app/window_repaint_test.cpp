@@ -37,7 +37,10 @@ protected:
 
     // As if the frame the window asked for had just been painted, at the given cost, long after the
     // window's first frame.
-    void painted(int64_t cost) { paint_at(*window, now, cost); forget_requests(); }
+    void painted(int64_t cost) {
+        paint_at(*window, now, cost);
+        forget_requests();
+    }
     void forget_requests() { ::ValidateRect(window->hwnd, nullptr); }
 
     // One timer tick `delta` nanoseconds after the last; true when it asked for a frame.
@@ -95,9 +98,17 @@ TEST_F(WindowRepaint, WhatThePlayerActsOnOrReadsIsShownAtOnce) {
         {"install started", [](installer::Window& w) { w.state = Preparing; }},
         {"cancel requested", [](installer::Window& w) { w.cancelRequested = true; }},
         {"next step", [](installer::Window& w) { w.state = Verifying; }},
-        {"failure text", [](installer::Window& w) { w.errorText = L"Нет сети"; w.state = Failed; }},
+        {"failure text",
+         [](installer::Window& w) {
+             w.errorText = L"Нет сети";
+             w.state = Failed;
+         }},
         {"mouse over the error screen's change button", [](installer::Window& w) { point_at(w, 400, 420); }},
-        {"version", [](installer::Window& w) { w.versionText = L"1.4.2"; w.state = Done; }},
+        {"version",
+         [](installer::Window& w) {
+             w.versionText = L"1.4.2";
+             w.state = Done;
+         }},
     };
     for (const Case& c : cases) {
         c.change(*window);

@@ -107,8 +107,8 @@ int run_window(HINSTANCE instance, int showCommand) {
     if (!RegisterClassW(&windowClass)) {
         return 1;
     }
-    HWND hwnd = CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640,
-                                300, nullptr, nullptr, instance, nullptr);
+    HWND hwnd = CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 300,
+                                nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) {
         return 1;
     }

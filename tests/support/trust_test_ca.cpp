@@ -24,9 +24,9 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     common::UniqueCertStore store(CertOpenSystemStoreW(0, L"ROOT"));
-    if (!store || !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
-                                                    static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                    nullptr)) {
+    if (!store ||
+        !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
         std::fprintf(stderr, "trust_test_ca: cannot add the certificate (error %lu)\n", GetLastError());
         return 1;
     }
