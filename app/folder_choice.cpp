@@ -23,14 +23,15 @@ std::wstring final_component(const std::filesystem::path& path) {
 }
 
 bool same_ignoring_case(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 }  // namespace
 
 std::filesystem::path install_dir_for_choice(const std::filesystem::path& chosen) {
-    if (same_ignoring_case(final_component(chosen), common::kLauncherName) || install::is_existing_installation(chosen)) {
+    if (same_ignoring_case(final_component(chosen), common::kLauncherName) ||
+        install::is_existing_installation(chosen)) {
         return chosen;
     }
     return chosen / common::kLauncherName;

@@ -8,7 +8,9 @@
 namespace installer {
 namespace {
 
-bool is_progress_state(int32_t state) { return state != Idle && state != Done && state != Failed; }
+bool is_progress_state(int32_t state) {
+    return state != Idle && state != Done && state != Failed;
+}
 
 }  // namespace
 

@@ -7,8 +7,7 @@ namespace installer {
 
 std::string InstallTaskBody::operator()() const {
     return install::install_launcher(installDir, desktopDir, programsDir, &window->stepProgress,
-                            &window->cancelRequested, &window->bytesDone, &window->bytesTotal,
-                            &window->state);
+                                     &window->cancelRequested, &window->bytesDone, &window->bytesTotal, &window->state);
 }
 
 }  // namespace installer

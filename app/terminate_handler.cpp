@@ -7,6 +7,8 @@
 // handler does after printing.
 namespace __gnu_cxx {
 
-void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() {
+    std::abort();
+}
 
 }  // namespace __gnu_cxx

@@ -27,8 +27,7 @@ std::filesystem::path known_folder_path(const KNOWNFOLDERID& folder) {
 }
 
 int64_t steady_now() noexcept {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -17,12 +17,18 @@ namespace {
 
 float progress_target(int32_t state, float step) {
     switch (state) {
-    case Downloading: return 0.06f + 0.74f * step;
-    case Verifying: return 0.82f;
-    case Installing: return 0.87f + 0.10f * step;
-    case Shortcuts: return 0.98f;
-    case Done: return 1.0f;
-    default: return 0.0f;
+    case Downloading:
+        return 0.06f + 0.74f * step;
+    case Verifying:
+        return 0.82f;
+    case Installing:
+        return 0.87f + 0.10f * step;
+    case Shortcuts:
+        return 0.98f;
+    case Done:
+        return 1.0f;
+    default:
+        return 0.0f;
     }
 }
 
@@ -42,9 +48,12 @@ const UiRect* Window::change_region() const noexcept {
         return nullptr;
     }
     switch (state.load()) {
-    case Idle: return &changeButton;
-    case Failed: return &kFailedChangeButton;
-    default: return nullptr;
+    case Idle:
+        return &changeButton;
+    case Failed:
+        return &kFailedChangeButton;
+    default:
+        return nullptr;
     }
 }
 
@@ -108,7 +117,9 @@ void Window::start_install() {
     task = std::async(std::launch::async, std::move(body));
 }
 
-void Window::tick() { tick_at(steady_now()); }
+void Window::tick() {
+    tick_at(steady_now());
+}
 
 void Window::tick_at(int64_t now) {
     frameDelta = std::min(static_cast<float>(static_cast<double>(now - lastTick) / 1e9), 0.1f);

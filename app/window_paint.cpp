@@ -39,6 +39,8 @@ void Window::paint() {
     pacer.frame_painted(end, end - begin, steady);
 }
 
-void Window::resize() { canvas.resize(hwnd, scale); }
+void Window::resize() {
+    canvas.resize(hwnd, scale);
+}
 
 }  // namespace installer

@@ -14,8 +14,7 @@ WindowPlacement place_window(const RECT& workArea, UINT systemDpi) {
     const float scale = std::min(std::min(byHeight, byWidth), scale_for_dpi(systemDpi));
     const int height = static_cast<int>(scale * kCanvasHeight);
     const int width = static_cast<int>(scale * kCanvasWidth);
-    return {scale, workArea.left + (areaWidth - width) / 2, workArea.top + (areaHeight - height) / 2,
-            width, height};
+    return {scale, workArea.left + (areaWidth - width) / 2, workArea.top + (areaHeight - height) / 2, width, height};
 }
 
 }  // namespace installer

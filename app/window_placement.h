@@ -17,6 +17,8 @@ struct WindowPlacement {
 WindowPlacement place_window(const RECT& workArea, UINT systemDpi);
 
 // Device pixels per logical pixel at a DPI (WM_DPICHANGED's HIWORD).
-inline float scale_for_dpi(UINT dpi) { return static_cast<float>(dpi) / 96.0f; }
+inline float scale_for_dpi(UINT dpi) {
+    return static_cast<float>(dpi) / 96.0f;
+}
 
 }  // namespace installer

@@ -9,9 +9,9 @@
 
 #include "app/message_text.h"
 #include "app/root_store_warmup.h"
-#include "common/com_apartment.h"
 #include "app/window.h"
 #include "app/window_placement.h"
+#include "common/com_apartment.h"
 
 namespace installer {
 namespace {
@@ -19,10 +19,10 @@ namespace {
 constexpr wchar_t kTitle[] = L"Установка Korvane Launcher";
 constexpr char kNoWindow[] = "Не удалось создать окно установщика";
 constexpr float kDragBand = 74.0f;
-constexpr DWORD kDarkModeAttribute = 20;      // DWMWA_USE_IMMERSIVE_DARK_MODE
-constexpr DWORD kCornerAttribute = 33;        // DWMWA_WINDOW_CORNER_PREFERENCE
-constexpr DWORD kRoundCorners = 2;            // DWMWCP_ROUND
-constexpr LPARAM kKeyWasDown = 0x40000000;     // WM_KEYDOWN: the key was already down (auto-repeat)
+constexpr DWORD kDarkModeAttribute = 20;    // DWMWA_USE_IMMERSIVE_DARK_MODE
+constexpr DWORD kCornerAttribute = 33;      // DWMWA_WINDOW_CORNER_PREFERENCE
+constexpr DWORD kRoundCorners = 2;          // DWMWCP_ROUND
+constexpr LPARAM kKeyWasDown = 0x40000000;  // WM_KEYDOWN: the key was already down (auto-repeat)
 
 // The message box of an error runs its own message loop, in which the timer keeps ticking and
 // painting. A fault that repeats on every frame would otherwise stack one box on another; while a
@@ -114,9 +114,8 @@ LRESULT handle(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: {
         window.scale = scale_for_dpi(HIWORD(wParam));
         const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-        ::SetWindowPos(window.hwnd, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(window.hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
         window.resize();
         return 0;
     }
@@ -195,10 +194,9 @@ void register_window_class(HINSTANCE instance) {
 }
 
 HWND create_main_window(Window& window, const WindowPlacement& placement) {
-    const HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kTitle,
-                                        WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, placement.x,
-                                        placement.y, placement.width, placement.height, nullptr,
-                                        nullptr, window.instance, &window);
+    const HWND hwnd =
+        ::CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, placement.x,
+                          placement.y, placement.width, placement.height, nullptr, nullptr, window.instance, &window);
     if (hwnd == nullptr) {
         throw std::runtime_error(kNoWindow);
     }

@@ -25,7 +25,9 @@ constexpr int64_t kSettleTime = 1'500'000'000;
 
 }  // namespace
 
-FrameKey Window::frame_key() const { return frame_key_of(screen_model(), scale); }
+FrameKey Window::frame_key() const {
+    return frame_key_of(screen_model(), scale);
+}
 
 bool Window::wants_frame(int64_t now) const {
     // A minimised or hidden window shows nothing; the system asks for a paint when it reappears.

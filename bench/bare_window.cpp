@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <d2d1.h>
 
+#include "common/com_ptr.h"
+
 namespace {
 
 constexpr wchar_t kTitle[] = L"Korvane bench bare window";
@@ -19,9 +21,15 @@ constexpr Fill kFills[] = {{0, 0, 880, 570, RGB(0x10, 0x11, 0x14)},
                            {360, 446, 474, 54, RGB(0xFF, 0x71, 0x3B)},
                            {736, 316, 88, 36, RGB(0x26, 0x27, 0x2F)}};
 
+// Made by the first Direct2D paint; released when wWinMain returns, as the installer releases its own
+// after its message loop.
+struct Direct2dObjects {
+    common::ComPtr<ID2D1Factory> factory;
+    common::ComPtr<ID2D1HwndRenderTarget> target;
+};
+
 bool useDirect2d = false;
-ID2D1Factory* factory = nullptr;
-ID2D1HwndRenderTarget* target = nullptr;
+Direct2dObjects* direct2d = nullptr;
 
 void paint_gdi(HDC dc) {
     for (const Fill& fill : kFills) {
@@ -36,28 +44,25 @@ D2D1_COLOR_F colour_of(COLORREF colour) {
     return D2D1::ColorF(GetRValue(colour) / 255.0f, GetGValue(colour) / 255.0f, GetBValue(colour) / 255.0f);
 }
 
-// Objects live until the process ends: the window is the whole program.
-void paint_direct2d(HWND hwnd) {
-    if (factory == nullptr &&
-        FAILED(::D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                   reinterpret_cast<void**>(&factory)))) {
+void paint_direct2d(HWND hwnd, Direct2dObjects& objects) {
+    if (!objects.factory && FAILED(::D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                                       nullptr, objects.factory.put_void()))) {
         return;
     }
-    if (target == nullptr &&
-        FAILED(factory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
-                                               D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(880, 570)),
-                                               &target))) {
+    if (!objects.target && FAILED(objects.factory->CreateHwndRenderTarget(
+                               D2D1::RenderTargetProperties(),
+                               D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(880, 570)), objects.target.put()))) {
         return;
     }
+    ID2D1HwndRenderTarget* target = objects.target.get();
     target->BeginDraw();
     for (const Fill& fill : kFills) {
-        ID2D1SolidColorBrush* brush = nullptr;
-        if (SUCCEEDED(target->CreateSolidColorBrush(colour_of(fill.colour), &brush))) {
-            target->FillRectangle(D2D1::RectF(static_cast<float>(fill.x), static_cast<float>(fill.y),
-                                              static_cast<float>(fill.x + fill.width),
-                                              static_cast<float>(fill.y + fill.height)),
-                                  brush);
-            brush->Release();
+        common::ComPtr<ID2D1SolidColorBrush> brush;
+        if (SUCCEEDED(target->CreateSolidColorBrush(colour_of(fill.colour), brush.put()))) {
+            target->FillRectangle(
+                D2D1::RectF(static_cast<float>(fill.x), static_cast<float>(fill.y),
+                            static_cast<float>(fill.x + fill.width), static_cast<float>(fill.y + fill.height)),
+                brush.get());
         }
     }
     target->EndDraw();
@@ -69,7 +74,7 @@ LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         PAINTSTRUCT paint{};
         HDC dc = ::BeginPaint(hwnd, &paint);
         if (useDirect2d) {
-            paint_direct2d(hwnd);
+            paint_direct2d(hwnd, *direct2d);
         } else {
             paint_gdi(dc);
         }
@@ -92,6 +97,8 @@ LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) {
     useDirect2d = ::lstrcmpiW(commandLine, L"direct2d") == 0;
+    Direct2dObjects objects;
+    direct2d = &objects;
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = procedure;
@@ -103,10 +110,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) 
     }
     RECT area{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    const HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, windowClass.lpszClassName, kTitle, WS_POPUP | WS_SYSMENU,
-                                        area.left + (area.right - area.left - 880) / 2,
-                                        area.top + (area.bottom - area.top - 570) / 2, 880, 570, nullptr, nullptr,
-                                        instance, nullptr);
+    const HWND hwnd =
+        ::CreateWindowExW(WS_EX_APPWINDOW, windowClass.lpszClassName, kTitle, WS_POPUP | WS_SYSMENU,
+                          area.left + (area.right - area.left - 880) / 2, area.top + (area.bottom - area.top - 570) / 2,
+                          880, 570, nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) {
         return 1;
     }

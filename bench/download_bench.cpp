@@ -48,7 +48,8 @@ int wmain(int argc, wchar_t** argv) {
         if (run < 0) {
             continue;
         }
-        const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+        const double seconds =
+            static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
         rates.push_back(static_cast<double>(size) / (1024.0 * 1024.0) / seconds);
         std::printf("run %d: %.3f s, %.1f MiB/s\n", run + 1, seconds, rates.back());
     }

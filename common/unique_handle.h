@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <type_traits>
 #include <utility>
 
 namespace common {
 
-// Move-only owner of one plain handle (Win32 HANDLE, BCrypt, WinHTTP, FILE*...). Traits supply the
-// handle type, its invalid value and its close function:
+// Move-only owner of one plain handle (Win32 HANDLE, BCrypt, FILE*...). Traits supply the handle
+// type, its invalid value and its close function:
 //   struct Traits { using type = ...; static type invalid() noexcept; static void close(type) noexcept; };
+// Each kind is one line, an alias of UniqueAny below.
 // Closing keeps GetLastError intact so an owner leaving scope on an error path does not hide the
 // code that the caller is about to report.
 template <typename Traits>
@@ -53,20 +56,27 @@ private:
     handle_type handle_ = Traits::invalid();
 };
 
-struct KernelHandleTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { ::CloseHandle(handle); }
+// The traits of a kind whose close function takes the handle alone, and whose invalid value is a
+// constant (null, or -1 for INVALID_HANDLE_VALUE).
+template <typename Handle, auto Close, std::intptr_t Invalid = 0>
+struct ClosedBy {
+    using type = Handle;
+    static type invalid() noexcept {
+        if constexpr (std::is_pointer_v<type>) {
+            return reinterpret_cast<type>(Invalid);
+        } else {
+            return static_cast<type>(Invalid);
+        }
+    }
+    static void close(type handle) noexcept { Close(handle); }
 };
 
-// CreateFileW and FindFirstFileW-style calls report failure as INVALID_HANDLE_VALUE, not null.
-struct FileHandleTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type handle) noexcept { ::CloseHandle(handle); }
-};
+template <typename Handle, auto Close, std::intptr_t Invalid = 0>
+using UniqueAny = UniqueHandle<ClosedBy<Handle, Close, Invalid>>;
 
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueKernelHandle = UniqueAny<HANDLE, ::CloseHandle>;
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, not null; so does FindFirstFileExW.
+using UniqueFileHandle = UniqueAny<HANDLE, ::CloseHandle, -1>;
+using UniqueFindHandle = UniqueAny<HANDLE, ::FindClose, -1>;
 
 }  // namespace common

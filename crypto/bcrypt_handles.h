@@ -7,26 +7,12 @@
 
 namespace crypto {
 
-struct AlgorithmHandleTraits {
-    using type = BCRYPT_ALG_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE handle) noexcept {
+    ::BCryptCloseAlgorithmProvider(handle, 0);
+}
 
-struct HashHandleTraits {
-    using type = BCRYPT_HASH_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyHash(handle); }
-};
-
-struct KeyHandleTraits {
-    using type = BCRYPT_KEY_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type handle) noexcept { BCryptDestroyKey(handle); }
-};
-
-using AlgorithmHandle = common::UniqueHandle<AlgorithmHandleTraits>;
-using HashHandle = common::UniqueHandle<HashHandleTraits>;
-using KeyHandle = common::UniqueHandle<KeyHandleTraits>;
+using AlgorithmHandle = common::UniqueAny<BCRYPT_ALG_HANDLE, close_algorithm_provider>;
+using HashHandle = common::UniqueAny<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>;
+using KeyHandle = common::UniqueAny<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>;
 
 }  // namespace crypto

@@ -18,8 +18,8 @@ std::string random_hex(size_t byteCount) {
     if (byteCount > ULONG_MAX) {
         check_crypto_status(STATUS_INVALID_PARAMETER);
     }
-    check_crypto_status(BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+    check_crypto_status(
+        BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
     return hex_from_bytes(bytes.data(), bytes.size());
 }
 

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const release::CheckedManifest checked = release::check_release_manifest_fields(manifest);
         // What passed must be what gets signed: the text is rebuilt from the checked fields alone.
-        if (checked.signedText != release::release_signed_text(checked.version, checked.size, checked.sha256, checked.url) ||
+        if (checked.signedText !=
+                release::release_signed_text(checked.version, checked.size, checked.sha256, checked.url) ||
             checked.signature.size() != 64) {
             std::abort();
         }

@@ -10,6 +10,8 @@ constexpr char kCancelled[] = "Установка отменена";
 
 }  // namespace
 
-void throw_if_cancelled(const std::atomic<bool>* cancel) { common::throw_if_cancelled(cancel, kCancelled); }
+void throw_if_cancelled(const std::atomic<bool>* cancel) {
+    common::throw_if_cancelled(cancel, kCancelled);
+}
 
 }  // namespace install

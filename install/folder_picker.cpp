@@ -19,8 +19,8 @@ constexpr char kNotFileSystem[] = "Некорректный путь";
 
 std::filesystem::path pick_path(HWND owner, bool pickFile) {
     common::ComPtr<IFileOpenDialog> dialog;
-    if (FAILED(::CoCreateInstance(__uuidof(FileOpenDialog), nullptr, CLSCTX_INPROC_SERVER,
-                                  __uuidof(IFileOpenDialog), dialog.put_void()))) {
+    if (FAILED(::CoCreateInstance(__uuidof(FileOpenDialog), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IFileOpenDialog),
+                                  dialog.put_void()))) {
         throw std::runtime_error(kNoDialog);
     }
     FILEOPENDIALOGOPTIONS options = 0;

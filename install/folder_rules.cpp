@@ -55,11 +55,19 @@ fs::file_status status_of(const fs::path& path) {
     return result;
 }
 
-bool is_regular_file_at(const fs::path& path) { return fs::is_regular_file(status_of(path)); }
-bool is_folder_at(const fs::path& path) { return fs::is_directory(status_of(path)); }
+bool is_regular_file_at(const fs::path& path) {
+    return fs::is_regular_file(status_of(path));
+}
+bool is_folder_at(const fs::path& path) {
+    return fs::is_directory(status_of(path));
+}
 
-bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-bool is_folder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool is_link(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+bool is_folder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 // A staging folder that an earlier run of this program left inside the install folder.
 bool is_leftover_staging(std::wstring_view name, DWORD attributes) {
@@ -69,9 +77,9 @@ bool is_leftover_staging(std::wstring_view name, DWORD attributes) {
 // True when the folder holds nothing but leftover staging folders.
 bool holds_only_leftovers(const fs::path& folder) {
     bool only = true;
-    const bool listed = list_folder(common::extended_length_path(folder), [&](std::wstring_view name, DWORD attributes) {
-        only = only && is_leftover_staging(name, attributes);
-    });
+    const bool listed = list_folder(
+        common::extended_length_path(folder),
+        [&](std::wstring_view name, DWORD attributes) { only = only && is_leftover_staging(name, attributes); });
     return listed && only;
 }
 
@@ -107,10 +115,10 @@ bool is_unfinished_install(const fs::path& folder, const std::vector<fs::path>& 
 // network root names, and would turn \\server\share\Korvane into \server\share\Korvane, a folder
 // on the current drive.
 struct PathParts {
-    std::wstring rootName;            // "C:" or "\\server", as written
-    bool rootDirectory = false;       // a separator right after the root name
+    std::wstring rootName;       // "C:" or "\\server", as written
+    bool rootDirectory = false;  // a separator right after the root name
     std::vector<std::wstring> elements;
-    bool trailingSeparator = false;   // the last element is followed by a separator
+    bool trailingSeparator = false;  // the last element is followed by a separator
 
     bool root_only() const { return elements.empty(); }
 
@@ -126,7 +134,9 @@ struct PathParts {
     }
 };
 
-bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool is_separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 bool is_drive_name(std::wstring_view text) {
     return text.size() == 2 && text[1] == L':' &&
@@ -142,20 +152,24 @@ PathParts split_path(std::wstring_view path) {
         at = 2;
     } else if (path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) && !is_separator(path[2])) {
         at = 2;
-        while (at < path.size() && !is_separator(path[at])) ++at;
+        while (at < path.size() && !is_separator(path[at]))
+            ++at;
         parts.rootName = L"\\\\" + std::wstring(path.substr(2, at - 2));
     }
     if (at < path.size() && is_separator(path[at])) {
         parts.rootDirectory = true;
-        while (at < path.size() && is_separator(path[at])) ++at;
+        while (at < path.size() && is_separator(path[at]))
+            ++at;
     }
     while (at < path.size()) {
         size_t end = at;
-        while (end < path.size() && !is_separator(path[end])) ++end;
+        while (end < path.size() && !is_separator(path[end]))
+            ++end;
         parts.elements.emplace_back(path.substr(at, end - at));
         parts.trailingSeparator = end < path.size();
         at = end;
-        while (at < path.size() && is_separator(path[at])) ++at;
+        while (at < path.size() && is_separator(path[at]))
+            ++at;
     }
     return parts;
 }
@@ -178,8 +192,7 @@ PathParts normalized(PathParts parts) {
         kept.push_back(std::move(element));
     }
     // Removing the last element leaves the separator that followed the one before it.
-    const bool lastRemoved = parts.elements.empty() || parts.elements.back() == L"." ||
-                             parts.elements.back() == L"..";
+    const bool lastRemoved = parts.elements.empty() || parts.elements.back() == L"." || parts.elements.back() == L"..";
     if (lastRemoved && !kept.empty() && kept.back() != L"..") {
         parts.trailingSeparator = true;
     }

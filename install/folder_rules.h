@@ -26,10 +26,10 @@ std::vector<std::wstring> install_path_prefixes(const std::filesystem::path& pat
 bool is_existing_installation(const std::filesystem::path& folder);
 
 enum class InstallTarget {
-    Missing,           // nothing there yet: the package folder is moved into place whole
-    EmptyFolder,       // staged placement into an empty folder
-    Installation,      // staged placement over an installed launcher (an update)
-    UnfinishedInstall, // staged placement over an interrupted first install of this package
+    Missing,            // nothing there yet: the package folder is moved into place whole
+    EmptyFolder,        // staged placement into an empty folder
+    Installation,       // staged placement over an installed launcher (an update)
+    UnfinishedInstall,  // staged placement over an interrupted first install of this package
 };
 
 // The rule the placement applies before it touches anything. Staging folders that interrupted runs

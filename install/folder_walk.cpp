@@ -10,12 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FindTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type find) noexcept { FindClose(find); }
-};
-
 void walk_into(const fs::path& folder, const fs::path& relative, std::vector<WalkEntry>& entries) {
     const fs::path listed = relative.empty() ? folder : folder / relative;
     // Depth first, entering each folder where the listing meets it, as the standard walk does.
@@ -35,7 +29,7 @@ void walk_into(const fs::path& folder, const fs::path& relative, std::vector<Wal
 
 bool list_folder(const fs::path& folder, const std::function<void(std::wstring_view, DWORD)>& visit) {
     WIN32_FIND_DATAW found{};
-    const common::UniqueHandle<FindTraits> find(
+    const common::UniqueFindHandle find(
         FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
     if (!find) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;  // nothing at all, not even "." and ".."

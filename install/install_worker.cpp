@@ -7,13 +7,13 @@
 #include <utility>
 
 #include "common/com_apartment.h"
+#include "common/install_state.h"
 #include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "crypto/random_hex.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
-#include "common/install_state.h"
 #include "install/placement.h"
 #include "net/api_request.h"
 #include "net/download.h"
@@ -55,7 +55,8 @@ struct FetchedManifest {
 FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
     kr::HttpResponse response;
     try {
-        response = kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
+        response =
+            kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
     } catch (...) {
         // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
         throw_if_cancelled(cancel);
@@ -78,7 +79,8 @@ fs::path create_staging_folder(const fs::path& parent) {
     if (error) {
         throw fs::filesystem_error("create_directories", parent, error);
     }
-    const fs::path staging = parent / (common::kStagingPrefix + text::wide_from_utf8(crypto::random_hex(kStagingSuffixBytes)));
+    const fs::path staging =
+        parent / (common::kStagingPrefix + text::wide_from_utf8(crypto::random_hex(kStagingSuffixBytes)));
     if (staging.parent_path() != parent) {
         throw std::runtime_error(kCannotCreateStaging);
     }
@@ -95,9 +97,8 @@ fs::path create_staging_folder(const fs::path& parent) {
 }  // namespace
 
 std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path programsDir,
-                             std::atomic<float>* progress, std::atomic<bool>* cancel,
-                             std::atomic<uint64_t>* done, std::atomic<uint64_t>* total,
-                             std::atomic<int32_t>* state) {
+                             std::atomic<float>* progress, std::atomic<bool>* cancel, std::atomic<uint64_t>* done,
+                             std::atomic<uint64_t>* total, std::atomic<int32_t>* state) {
     // The shell-link objects of the shortcuts live in this apartment; it ends with the worker.
     const common::ComApartment apartment;
     if (!apartment.succeeded()) {

@@ -40,9 +40,8 @@ common::UniqueKernelHandle launch_process(const fs::path& executable, const std:
     const fs::path folder = executable.parent_path();
 
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        hidden ? CREATE_NO_WINDOW : 0, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
-                        &process)) {
+    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         throw std::runtime_error(kCannotStart);
     }
     const common::UniqueKernelHandle thread(process.hThread);

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/install_state.h"
 #include "common/launcher_names.h"
 #include "common/long_path.h"
 #include "crypto/random_hex.h"
@@ -16,7 +17,6 @@
 #include "install/cleanup.h"
 #include "install/folder_rules.h"
 #include "install/folder_walk.h"
-#include "common/install_state.h"
 #include "install/shortcuts.h"
 #include "text/utf.h"
 
@@ -100,9 +100,9 @@ void place_into_new_folder(const fs::path& payload, const fs::path& installDir, 
 
 // What the second phase changed, so that a failure can put it back.
 struct PlacementRecord {
-    std::vector<fs::path> backedUp;    // relative paths saved into the backup folder
-    std::vector<fs::path> placed;      // relative paths moved into the install folder
-    std::vector<fs::path> createdDirs; // folders made inside the install folder, outer first
+    std::vector<fs::path> backedUp;     // relative paths saved into the backup folder
+    std::vector<fs::path> placed;       // relative paths moved into the install folder
+    std::vector<fs::path> createdDirs;  // folders made inside the install folder, outer first
 
     bool was_backed_up(const fs::path& relative) const {
         return std::find(backedUp.begin(), backedUp.end(), relative) != backedUp.end();

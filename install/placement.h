@@ -16,8 +16,8 @@ namespace install {
 // (a single-threaded COM apartment); writes `progress` and `state`, polls `cancel`.
 void place_package_files(const std::filesystem::path& payload, const std::filesystem::path& installDir,
                          const std::filesystem::path& desktopDir, const std::filesystem::path& programsDir,
-                         const std::filesystem::path& backup, std::atomic<float>* progress,
-                         std::atomic<bool>* cancel, std::atomic<int32_t>* state);
+                         const std::filesystem::path& backup, std::atomic<float>* progress, std::atomic<bool>* cancel,
+                         std::atomic<int32_t>* state);
 
 // The undo after a failed placement could not restore everything: the message names the backup
 // folder, which therefore has to stay.

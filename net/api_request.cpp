@@ -69,15 +69,18 @@ bool repeat_status(int32_t status) {
 
 // Failures that a proxy can cause: the next attempt tries without it.
 bool proxy_suspect(uint32_t code) {
-    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED;
+    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CANNOT_CONNECT ||
+           code == ERROR_WINHTTP_NAME_NOT_RESOLVED;
 }
 
-bool reached(uint64_t deadline) { return deadline != 0 && GetTickCount64() >= deadline; }
+bool reached(uint64_t deadline) {
+    return deadline != 0 && GetTickCount64() >= deadline;
+}
 
 HttpResponse exchange(const std::string& url, const std::string& method, const std::string& body,
                       const std::string& token, uint64_t deadline, bool direct, const std::atomic<bool>* cancel) {
-    HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(), nullptr,
-                                       RequestLimits{cancel, 0});
+    HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(),
+                                       nullptr, RequestLimits{cancel, 0});
     return read_response(request, method == "HEAD");
 }
 
@@ -109,8 +112,8 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
         try {
             result = exchange(url, method, body, token, deadline, direct, cancel);
             if (loginFallback && result.status == 409) {
-                const std::string loginUrl = std::string(path.substr(0, path.size() - kRegisterWord.size())) + "login" +
-                                             url.substr(path.size());
+                const std::string loginUrl =
+                    std::string(path.substr(0, path.size() - kRegisterWord.size())) + "login" + url.substr(path.size());
                 HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct, cancel);
                 if (login.status != 401) {
                     result = std::move(login);

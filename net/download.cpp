@@ -86,8 +86,15 @@ class Attempt {
 public:
     Attempt(const std::string& url, const std::filesystem::path& part, uint64_t size, std::atomic<float>* progress,
             std::atomic<bool>* cancel, std::atomic<uint64_t>* bytesDone, const std::string& token, bool official)
-        : url_(url), size_(size), progress_(progress), cancel_(cancel), bytesDone_(bytesDone), token_(token),
-          official_(official), sink_(part, cancel), buffer_(kReadBuffer) {}
+        : url_(url),
+          size_(size),
+          progress_(progress),
+          cancel_(cancel),
+          bytesDone_(bytesDone),
+          token_(token),
+          official_(official),
+          sink_(part, cancel),
+          buffer_(kReadBuffer) {}
 
     // Fetches every range and returns the digest of what was written.
     std::string run() {
@@ -128,9 +135,9 @@ private:
         common::throw_if_cancelled(cancel_, kCancelled);
         const std::wstring range = text::wide_decimal(offset_) + L"-" + text::wide_decimal(last);
         // The new request takes its share of the session and connection before the old one goes.
-        std::unique_ptr<HttpRequest> request(new HttpRequest(
-            open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range, previous_.get(),
-                         RequestLimits{cancel_, kIdleLimit})));
+        std::unique_ptr<HttpRequest> request(
+            new HttpRequest(open_request(url_, "GET", std::string(), token_, false, official_, 0, false, range,
+                                         previous_.get(), RequestLimits{cancel_, kIdleLimit})));
         previous_ = std::move(request);
         HttpRequest& current = *previous_;
 

@@ -32,7 +32,9 @@ DownloadSink::DownloadSink(const std::filesystem::path& part, const std::atomic<
     writer_ = std::thread([this] { write_loop(); });
 }
 
-DownloadSink::~DownloadSink() { stop(); }
+DownloadSink::~DownloadSink() {
+    stop();
+}
 
 void DownloadSink::store(const char* bytes, size_t count) {
     while (count > 0) {

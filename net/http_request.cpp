@@ -178,7 +178,8 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     const std::wstring extra(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     const std::wstring wideMethod = text::wide_from_utf8(method);
 
-    origin_key = lowered_ascii(text::wide_decimal(static_cast<unsigned>(parts.nScheme)) + L"://" + host + L":" + text::wide_decimal(parts.nPort));
+    origin_key = lowered_ascii(text::wide_decimal(static_cast<unsigned>(parts.nScheme)) + L"://" + host + L":" +
+                               text::wide_decimal(parts.nPort));
     request_key = origin_key + L" " + wideMethod + L" " + path;
     check_throttle(origin_key, request_key);
 
@@ -201,9 +202,10 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
         session = reuse->session;
         connection = reuse->connection;
     } else {
-        session.reset(WinHttpOpen(kUserAgent, direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, async ? WINHTTP_FLAG_ASYNC : 0),
-                      InternetCloser{});
+        session.reset(
+            WinHttpOpen(kUserAgent, direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, async ? WINHTTP_FLAG_ASYNC : 0),
+            InternetCloser{});
         if (!session) {
             throw std::runtime_error(kCannotOpenNetwork);
         }
@@ -216,7 +218,8 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     }
 
     handle.reset(WinHttpOpenRequest(connection.get(), wideMethod.c_str(), objectName.c_str(), nullptr,
-                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                    secure ? WINHTTP_FLAG_SECURE : 0));
     if (handle.get() == nullptr) {
         throw std::runtime_error(kCannotCreateRequest);
     }
@@ -232,10 +235,10 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     if (async) {
         signals->held_by_winhttp = signals;
     }
-    set_dword_option(handle.get(), WINHTTP_OPTION_REDIRECT_POLICY,
-                     follow_redirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
-                                      : WINHTTP_OPTION_REDIRECT_POLICY_NEVER,
-                     kCannotProtect);
+    set_dword_option(
+        handle.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+        follow_redirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP : WINHTTP_OPTION_REDIRECT_POLICY_NEVER,
+        kCannotProtect);
     set_dword_option(handle.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH,
                      kCannotProtect);
     // Best effort, like the session timeouts: see kHeaderWaitLimit.
@@ -250,8 +253,8 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
     }
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait, sizeof headerWait);
 
-    std::wstring headers = stream_body ? L"Content-Type: application/octet-stream\r\n"
-                                       : L"Content-Type: application/json\r\n";
+    std::wstring headers =
+        stream_body ? L"Content-Type: application/octet-stream\r\n" : L"Content-Type: application/json\r\n";
     if (!token.empty()) {
         headers += L"Authorization: Bearer " + text::wide_from_utf8(token) + L"\r\n";
     }
@@ -305,8 +308,8 @@ DWORD HttpRequest::wait_for_completion(bool sending) {
     const auto phaseLimit = [&] { return std::min(timeLeft(), limits.idle_limit != 0 ? limits.idle_limit : kNoLimit); };
     Wake wake = Wake::timeout;
     if (sending) {
-        wake = wait_for_signal(*signals, completions_taken, true, std::min(timeLeft(), kConnectPhaseLimit),
-                               limits.cancel);
+        wake =
+            wait_for_signal(*signals, completions_taken, true, std::min(timeLeft(), kConnectPhaseLimit), limits.cancel);
         if (wake == Wake::sending) {
             wake = wait_for_signal(*signals, completions_taken, false, phaseLimit(), limits.cancel);
         }

@@ -127,8 +127,7 @@ inline HttpRequest open_request(const std::string& url, const std::string& metho
                                 const std::string& token, bool stream_body, bool follow_redirects, uint64_t deadline,
                                 bool direct, const std::wstring& range, HttpRequest* reuse,
                                 const RequestLimits& limits = {}) {
-    return HttpRequest(url, method, body, token, stream_body, follow_redirects, deadline, direct, range, reuse,
-                       limits);
+    return HttpRequest(url, method, body, token, stream_body, follow_redirects, deadline, direct, range, reuse, limits);
 }
 
 // Installed on every request handle; the context value is the request's RequestSignals.

@@ -37,7 +37,8 @@ int32_t HttpRequest::response_status() {
     const auto code = static_cast<int32_t>(status);
     if (code == 403 || code == 429) {
         const std::wstring challenge = code == 403 ? response_header(L"cf-mitigated") : std::wstring();
-        const uint32_t delay = throttle_delay_seconds(code, challenge, response_header(L"Retry-After"), system_time_now());
+        const uint32_t delay =
+            throttle_delay_seconds(code, challenge, response_header(L"Retry-After"), system_time_now());
         if (delay != 0) {
             record_throttle(code == 403 ? request_key : origin_key, code, delay);
         }

@@ -29,7 +29,6 @@ std::array<unsigned char, sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateBytes> pub
     return blob;
 }
 
-
 }  // namespace
 
 VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
@@ -56,7 +55,8 @@ VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
 void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {
     const VerifiedRelease release = verify_release_manifest(manifest);
     // A file of the wrong length is refused before a byte of it is hashed.
-    if (std::filesystem::file_size(archive) != release.size || !crypto::same_digest(crypto::sha256_file_hex(archive), release.sha256)) {
+    if (std::filesystem::file_size(archive) != release.size ||
+        !crypto::same_digest(crypto::sha256_file_hex(archive), release.sha256)) {
         throw std::runtime_error(kArchiveChanged);
     }
 }

@@ -19,7 +19,9 @@ constexpr std::string_view kSignedTextMarker = "KORLAUNCHER-UPDATE-v1";
 constexpr size_t kDigestBytes = 32;
 constexpr size_t kSignatureBytes = 64;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads one number at `position`, moving past its digits.
 std::uint32_t read_version_number(std::string_view text, size_t& position) {

@@ -16,12 +16,7 @@ namespace {
 constexpr char kOutputExists[] = "Папка распаковки уже существует";
 constexpr char kReparsePoint[] = "Папка обновления содержит ссылку";
 
-struct FileStreamTraits {
-    using type = FILE*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type stream) noexcept { std::fclose(stream); }
-};
-using FileStream = common::UniqueHandle<FileStreamTraits>;
+using FileStream = common::UniqueAny<FILE*, std::fclose>;
 
 // Names that passed the path rule are ASCII: widening each byte is the whole conversion. Written
 // with backslashes, which an extended-length ("\\?\") path requires.
@@ -33,12 +28,13 @@ std::filesystem::path path_from_ascii(const std::string& name) {
     return wide;
 }
 
-[[noreturn]] void refuse(const char* message) { throw std::runtime_error(message); }
+[[noreturn]] void refuse(const char* message) {
+    throw std::runtime_error(message);
+}
 
 void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output) {
     // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
-    const std::filesystem::path target =
-        common::extended_length_path(output / path_from_ascii(file.relativeName));
+    const std::filesystem::path target = common::extended_length_path(output / path_from_ascii(file.relativeName));
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
     const PackageSink write = [&](const void* data, size_t size) {

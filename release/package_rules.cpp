@@ -32,16 +32,19 @@ constexpr size_t kMaximumNameLength = 4096;
 constexpr char kKeySeparator = '\x01';
 
 constexpr std::array<std::string_view, 6> kRequiredFiles = {
-    "korlauncher.exe",     "launcher.json",             "shaders/ui.vert.spv",
-    "shaders/ui.frag.spv", "assets/fonts/regular.json", "assets/fonts/regular.png",
+    "korlauncher.exe",           "launcher.json",
+    "shaders/ui.vert.spv",       "shaders/ui.frag.spv",
+    "assets/fonts/regular.json", "assets/fonts/regular.png",
 };
 
 bool is_allowed_character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '/' || c == '-' || c == '\\';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
+           c == '/' || c == '-' || c == '\\';
 }
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
 
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -127,8 +130,8 @@ bool is_allowed_package_name(std::string_view name) {
             return false;
         }
     }
-    return generic == common::kLauncherExecutableUtf8 || generic == "launcher.json" || starts_with(generic, "assets/") ||
-           starts_with(generic, "shaders/");
+    return generic == common::kLauncherExecutableUtf8 || generic == "launcher.json" ||
+           starts_with(generic, "assets/") || starts_with(generic, "shaders/");
 }
 
 bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRecord& record) {

@@ -23,7 +23,9 @@ constexpr std::uint64_t kZip64LocatorSize = 20;
 constexpr std::uint64_t kLongestComment = 0xFFFF;
 constexpr std::uint16_t kDescriptorFlag = 0x0008;
 
-std::uint16_t le16(const unsigned char* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+std::uint16_t le16(const unsigned char* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
 
 std::uint32_t le32(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(le16(bytes)) | static_cast<std::uint32_t>(le16(bytes + 2)) << 16;
@@ -52,7 +54,8 @@ private:
 // Where the end record is, found as the ZIP reader finds it: the last signature in the tail.
 bool find_end_record(const ArchiveBytes& bytes, std::uint64_t& offset) {
     if (bytes.size() < kEndSize) return false;
-    const std::uint64_t first = bytes.size() - kEndSize > kLongestComment ? bytes.size() - kEndSize - kLongestComment : 0;
+    const std::uint64_t first =
+        bytes.size() - kEndSize > kLongestComment ? bytes.size() - kEndSize - kLongestComment : 0;
     std::vector<unsigned char> tail(static_cast<size_t>(bytes.size() - first));
     if (!bytes.read(first, tail.data(), tail.size())) return false;
     for (size_t at = tail.size() - kEndSize + 1; at-- > 0;) {

@@ -13,12 +13,18 @@ inline float intro_at(float clock) {
 }
 
 // Every heading fades from 0.35 to 1 after a state change, never ahead of the intro.
-inline float heading_alpha(float stateFade, float intro) { return std::min(stateFade * 0.65f + 0.35f, intro); }
+inline float heading_alpha(float stateFade, float intro) {
+    return std::min(stateFade * 0.65f + 0.35f, intro);
+}
 
 // The card's slowly pulsing accent glow; it never settles.
-inline float glow_alpha(float clock) { return 0.12f + 0.025f * std::sin(0.8f * clock); }
+inline float glow_alpha(float clock) {
+    return 0.12f + 0.025f * std::sin(0.8f * clock);
+}
 
 // An alpha or a 0..1 animation value as one of the 256 levels a pixel can tell apart.
-inline int visible_level(float value) { return static_cast<int>(std::lround(value * 255.0f)); }
+inline int visible_level(float value) {
+    return static_cast<int>(std::lround(value * 255.0f));
+}
 
 }  // namespace installer

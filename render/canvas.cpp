@@ -50,7 +50,9 @@ D2D1_GRADIENT_STOP gradient_stop(float position, uint32_t rgb, float alpha) {
 }  // namespace
 
 Canvas::Canvas()
-    : d2dFactory(create_d2d_factory()), writeFactory(create_write_factory()), imagingFactory(create_imaging_factory()) {}
+    : d2dFactory(create_d2d_factory()),
+      writeFactory(create_write_factory()),
+      imagingFactory(create_imaging_factory()) {}
 
 void Canvas::prepare(HWND hwnd, HINSTANCE instance, float scale) {
     if (device.complete()) {
@@ -82,9 +84,12 @@ void Canvas::create_render_target(HWND hwnd, float scale) {
     RECT client{};
     ::GetClientRect(hwnd, &client);
     const float dpi = 96.0f * scale;
-    const D2D1_RENDER_TARGET_PROPERTIES targetProperties{
-        D2D1_RENDER_TARGET_TYPE_DEFAULT, {DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN}, dpi, dpi,
-        D2D1_RENDER_TARGET_USAGE_NONE, D2D1_FEATURE_LEVEL_DEFAULT};
+    const D2D1_RENDER_TARGET_PROPERTIES targetProperties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
+                                                         {DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN},
+                                                         dpi,
+                                                         dpi,
+                                                         D2D1_RENDER_TARGET_USAGE_NONE,
+                                                         D2D1_FEATURE_LEVEL_DEFAULT};
     const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{
         hwnd, {static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)}, D2D1_PRESENT_OPTIONS_NONE};
     common::throw_if_failed(
@@ -131,9 +136,13 @@ void Canvas::begin_frame(uint32_t background) {
     target->SetTransform(D2D1::Matrix3x2F::Scale(size.width / kCanvasWidth, size.height / kCanvasHeight));
 }
 
-void Canvas::end_frame() { finish_frame(device.renderTarget->EndDraw()); }
+void Canvas::end_frame() {
+    finish_frame(device.renderTarget->EndDraw());
+}
 
-void Canvas::abandon_frame() noexcept { device.renderTarget->EndDraw(); }
+void Canvas::abandon_frame() noexcept {
+    device.renderTarget->EndDraw();
+}
 
 void Canvas::finish_frame(HRESULT endDrawResult) {
     if (endDrawResult == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
@@ -189,8 +198,8 @@ IDWriteTextFormat* Canvas::text_format(int32_t size, bool bold) {
     return format.get();
 }
 
-void Canvas::draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold,
-                       float alpha, bool centred) {
+void Canvas::draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold, float alpha,
+                       bool centred) {
     IDWriteTextFormat* format = text_format(size, bold);
     // One cached format serves centred and leading texts alike, so the alignment is set every time.
     format->SetTextAlignment(centred ? DWRITE_TEXT_ALIGNMENT_CENTER : DWRITE_TEXT_ALIGNMENT_LEADING);
@@ -217,13 +226,9 @@ void Canvas::push_rounded_clip(const UiRect& rect, float radius) {
         FAILED(device.renderTarget->CreateLayer(nullptr, clipLayer_.put()))) {
         throw std::runtime_error(kNoDecoration);
     }
-    const D2D1_LAYER_PARAMETERS parameters{rounded.rect,
-                                           clipShape_.get(),
-                                           D2D1_ANTIALIAS_MODE_PER_PRIMITIVE,
-                                           D2D1::Matrix3x2F::Identity(),
-                                           1.0f,
-                                           nullptr,
-                                           D2D1_LAYER_OPTIONS_NONE};
+    const D2D1_LAYER_PARAMETERS parameters{
+        rounded.rect, clipShape_.get(),       D2D1_ANTIALIAS_MODE_PER_PRIMITIVE, D2D1::Matrix3x2F::Identity(), 1.0f,
+        nullptr,      D2D1_LAYER_OPTIONS_NONE};
     device.renderTarget->PushLayer(&parameters, clipLayer_.get());
 }
 

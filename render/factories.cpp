@@ -32,8 +32,8 @@ common::ComPtr<IDWriteFactory> create_write_factory() {
 
 common::ComPtr<IWICImagingFactory> create_imaging_factory() {
     common::ComPtr<IWICImagingFactory> factory;
-    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
-                                  __uuidof(IWICImagingFactory), factory.put_void()))) {
+    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                                  factory.put_void()))) {
         throw std::runtime_error(kNoImages);
     }
     return factory;

@@ -11,9 +11,8 @@ std::wstring first_name(IDWriteFontCollection* collection, UINT32 index) {
     common::ComPtr<IDWriteFontFamily> family;
     common::ComPtr<IDWriteLocalizedStrings> names;
     UINT32 length = 0;
-    if (FAILED(collection->GetFontFamily(index, family.put())) ||
-        FAILED(family->GetFamilyNames(names.put())) || names->GetCount() == 0 ||
-        FAILED(names->GetStringLength(0, &length))) {
+    if (FAILED(collection->GetFontFamily(index, family.put())) || FAILED(family->GetFamilyNames(names.put())) ||
+        names->GetCount() == 0 || FAILED(names->GetStringLength(0, &length))) {
         return {};
     }
     std::vector<wchar_t> name(length + 1);

@@ -14,7 +14,6 @@ std::wstring interface_font_family(IDWriteFactory* factory);
 
 // The first of the families that the collection has; failing all of them, the collection's first
 // family; failing that (an empty collection), the first preferred name.
-std::wstring first_available_family(IDWriteFontCollection* collection,
-                                    std::initializer_list<const wchar_t*> preferred);
+std::wstring first_available_family(IDWriteFontCollection* collection, std::initializer_list<const wchar_t*> preferred);
 
 }  // namespace installer

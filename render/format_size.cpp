@@ -13,8 +13,7 @@ std::string format_size(uint64_t bytes) {
         std::snprintf(number, sizeof(number), "%.1f", value / static_cast<double>(kGibibyte));
         return std::string(number) + " ГБ";
     }
-    std::snprintf(number, sizeof(number), bytes < kMebibyte ? "%.1f" : "%.0f",
-                  value / static_cast<double>(kMebibyte));
+    std::snprintf(number, sizeof(number), bytes < kMebibyte ? "%.1f" : "%.0f", value / static_cast<double>(kMebibyte));
     return std::string(number) + " МБ";
 }
 

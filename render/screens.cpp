@@ -29,8 +29,7 @@ constexpr uint32_t kUncheckedStep = 0x61636E;
 
 constexpr UiRect kCardRect{22, 90, 302, 458};
 
-void draw_button(Canvas& canvas, const ScreenModel& model, const UiRect& rect, const std::wstring& text,
-                 bool primary) {
+void draw_button(Canvas& canvas, const ScreenModel& model, const UiRect& rect, const std::wstring& text, bool primary) {
     const bool hovered = model.pointer_over(rect);
     UiRect r = rect;
     if (hovered) {
@@ -99,13 +98,13 @@ void draw_result_screen(Canvas& canvas, const ScreenModel& model, float headingA
     canvas.draw_line(376, 139, 386, 149, kAccent, 3.0f);
     canvas.draw_line(386, 149, 403, 130, kAccent, 3.0f);
     canvas.draw_text(L"Всё готово.\nПриятной поездки!", {360, 195, 470, 108}, 35, kPrimaryText, true, headingAlpha);
-    canvas.draw_text(L"Ярлыки созданы на рабочем столе и в меню «Пуск».\n"
-                     L"Твоя коллекция начинается с первого запуска.",
-                     {360, 321, 462, 68}, 14, kSecondaryText, false, 1.0f);
+    canvas.draw_text(
+        L"Ярлыки созданы на рабочем столе и в меню «Пуск».\n"
+        L"Твоя коллекция начинается с первого запуска.",
+        {360, 321, 462, 68}, 14, kSecondaryText, false, 1.0f);
     draw_button(canvas, model, kLaunchButton, L"Запустить лаунчер", true);
     draw_button(canvas, model, model.secondaryButton, L"Закрыть", false);
-    canvas.draw_text(L"Korvane Launcher · " + model.versionText, {360, 512, 442, 26}, 11, kSecondaryText, false,
-                     1.0f);
+    canvas.draw_text(L"Korvane Launcher · " + model.versionText, {360, 512, 442, 26}, 11, kSecondaryText, false, 1.0f);
 }
 
 void draw_error_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
@@ -113,18 +112,16 @@ void draw_error_screen(Canvas& canvas, const ScreenModel& model, float headingAl
                      headingAlpha);
     canvas.draw_text(model.errorText, {360, 248, 460, 158}, 14, kErrorText, false, 1.0f);
     canvas.fill_rounded_rect(kFailedChangeButton,
-                             model.pointer_over(kFailedChangeButton) ? kChangeButtonHover : kChangeButton, 7.0f,
-                             1.0f);
+                             model.pointer_over(kFailedChangeButton) ? kChangeButtonHover : kChangeButton, 7.0f, 1.0f);
     canvas.draw_text(L"Изменить папку", kFailedChangeButton, 11, kLightText, true, 1.0f, true);
     draw_button(canvas, model, model.primaryButton, L"Повторить", true);
-    canvas.draw_text(L"Проверь подключение и доступ к папке установки.", {360, 512, 458, 30}, 11, kSecondaryText,
-                     false, 1.0f);
+    canvas.draw_text(L"Проверь подключение и доступ к папке установки.", {360, 512, 458, 30}, 11, kSecondaryText, false,
+                     1.0f);
 }
 
 void draw_progress_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
     const int32_t s = model.state;
-    canvas.draw_text(progress_heading(s, model.cancelling), {360, 112, 470, 112}, 35, kPrimaryText, true,
-                     headingAlpha);
+    canvas.draw_text(progress_heading(s, model.cancelling), {360, 112, 470, 112}, 35, kPrimaryText, true, headingAlpha);
     canvas.draw_text(progress_subtitle(s, model.siteHost), {360, 234, 470, 48}, 13, kSecondaryText, false, 1.0f);
     canvas.fill_rounded_rect({360, 297, 474, 9}, kTrack, 4.5f, 1.0f);
     canvas.fill_rounded_rect(progress_fill(s, model.clock, model.shownProgress), kAccent, 4.5f, 1.0f);
@@ -143,10 +140,18 @@ void compose_frame(Canvas& canvas, const ScreenModel& model) {
     const float headingAlpha = heading_alpha(model.stateFade, intro);
     draw_frame_parts(canvas, model, intro);
     switch (model.state) {
-    case Idle: draw_start_screen(canvas, model, headingAlpha); break;
-    case Done: draw_result_screen(canvas, model, headingAlpha); break;
-    case Failed: draw_error_screen(canvas, model, headingAlpha); break;
-    default: draw_progress_screen(canvas, model, headingAlpha); break;
+    case Idle:
+        draw_start_screen(canvas, model, headingAlpha);
+        break;
+    case Done:
+        draw_result_screen(canvas, model, headingAlpha);
+        break;
+    case Failed:
+        draw_error_screen(canvas, model, headingAlpha);
+        break;
+    default:
+        draw_progress_screen(canvas, model, headingAlpha);
+        break;
     }
 }
 

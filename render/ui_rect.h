@@ -15,9 +15,7 @@ struct UiRect {
     float width;
     float height;
 
-    bool contains(float px, float py) const noexcept {
-        return px >= x && py >= y && px < x + width && py < y + height;
-    }
+    bool contains(float px, float py) const noexcept { return px >= x && py >= y && px < x + width && py < y + height; }
 };
 
 // The Done screen's launch button is narrower than primaryButton so that "Закрыть" fits beside it.

@@ -15,7 +15,7 @@ packages=(
   tesseract-ocr tesseract-ocr-rus
   nginx curl
   osslsigncode
-  clang libclang-rt-14-dev zip p7zip-full
+  clang libclang-rt-14-dev clang-format-14 zip p7zip-full
 )
 missing=()
 # Tools the machine may already have from elsewhere than Debian's packages.

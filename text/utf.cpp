@@ -28,8 +28,7 @@ std::wstring wide_from_utf8(std::string_view text) {
         return {};
     }
     const int inputLength = checked_length(text.size());
-    const int needed =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), inputLength, nullptr, 0);
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), inputLength, nullptr, 0);
     if (needed == 0) {
         throw std::runtime_error(kMalformedUtf8);
     }
@@ -43,8 +42,7 @@ std::string utf8_from_wide(std::wstring_view text) {
         return {};
     }
     const int inputLength = checked_length(text.size());
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, nullptr, 0, nullptr, nullptr);
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) {
         return {};
     }

@@ -29,7 +29,9 @@ constexpr char kCurve[] = "prime256v1";
 template <auto Free>
 struct Deleter {
     template <typename T>
-    void operator()(T* object) const noexcept { Free(object); }
+    void operator()(T* object) const noexcept {
+        Free(object);
+    }
 };
 using PKey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using MdContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
@@ -73,10 +75,11 @@ PKey public_key_from_hex(std::string_view publicKeyHex) {
     point.insert(point.end(), coordinates.begin(), coordinates.end());
 
     ParamBuilder builder(OSSL_PARAM_BLD_new());
-    require(builder != nullptr &&
-                OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, kCurve, 0) == 1 &&
-                OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) == 1,
-            "out of memory");
+    require(
+        builder != nullptr &&
+            OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, kCurve, 0) == 1 &&
+            OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) == 1,
+        "out of memory");
     Params params(OSSL_PARAM_BLD_to_param(builder.get()));
     PKeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     EVP_PKEY* raw = nullptr;
@@ -122,8 +125,8 @@ std::vector<unsigned char> sign_release_text(const std::filesystem::path& privat
                                reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1,
             "cannot sign");
     std::vector<unsigned char> der(derLength);
-    require(EVP_DigestSign(context.get(), der.data(), &derLength, reinterpret_cast<const unsigned char*>(message.data()),
-                           message.size()) == 1,
+    require(EVP_DigestSign(context.get(), der.data(), &derLength,
+                           reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1,
             "cannot sign");
     // OpenSSL writes DER SEQUENCE { r, s }; the installer takes the two integers side by side.
     const unsigned char* cursor = der.data();

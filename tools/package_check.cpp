@@ -15,7 +15,8 @@ PackageReport check_package(const std::filesystem::path& archive) {
     std::unique_ptr<FILE, decltype(closeFile)> stream(sizeError ? nullptr : std::fopen(archive.c_str(), "rb"),
                                                       closeFile);
     // The installer's own verdict, every file inflated, going on past the first problem.
-    const release::PackageVerdict verdict = release::judge_package(stream.get(), size, release::PackageScan::EveryProblem);
+    const release::PackageVerdict verdict =
+        release::judge_package(stream.get(), size, release::PackageScan::EveryProblem);
     for (const release::PackageProblem& problem : verdict.problems) {
         if (problem.where.empty()) {
             report.problems.push_back(problem.refusal);

@@ -26,7 +26,8 @@ namespace {
 constexpr char kUsage[] =
     "usage:\n"
     "  korvane-release keygen PRIVATE_KEY.pem\n"
-    "  korvane-release sign PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output MANIFEST.json\n"
+    "  korvane-release sign PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output "
+    "MANIFEST.json\n"
     "  korvane-release site PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output SITE_FOLDER\n"
     "  korvane-release check PACKAGE.zip\n"
     "  korvane-release verify MANIFEST.json --public-key HEX128 [--package PACKAGE.zip]\n";
@@ -91,7 +92,8 @@ nlohmann::json signed_manifest(const Arguments& arguments) {
     const std::uint64_t size = std::filesystem::file_size(package);
     if (!release::is_allowed_release_size(size)) {
         throw std::runtime_error("the package is " + std::to_string(size) + " bytes; the installer takes " +
-                                 std::to_string(release::kMinimumReleaseSize) + " to " + std::to_string(release::kMaximumReleaseSize));
+                                 std::to_string(release::kMinimumReleaseSize) + " to " +
+                                 std::to_string(release::kMaximumReleaseSize));
     }
     const tools::PackageReport report = tools::check_package(package);
     if (!report.problems.empty()) {
@@ -104,8 +106,7 @@ nlohmann::json signed_manifest(const Arguments& arguments) {
     const std::vector<unsigned char> signature = tools::sign_release_text(key, text);
     const std::string signatureHex = crypto::hex_from_bytes(signature.data(), signature.size());
     nlohmann::json manifest = {
-        {"version", version}, {"url", url}, {"size", size}, {"sha256", sha256},
-        {"signature", signatureHex},
+        {"version", version}, {"url", url}, {"size", size}, {"sha256", sha256}, {"signature", signatureHex},
     };
     // Read the result back the way the installer will before anything is written.
     const release::CheckedManifest checked = release::check_release_manifest_fields(manifest);
@@ -132,8 +133,8 @@ int site(int argc, char** argv) {
     const nlohmann::json manifest = signed_manifest(arguments);
     tools::lay_out_release_site(arguments.positional, manifest, folder);
     std::cerr << "laid out version " << manifest["version"].get<std::string>() << " in " << folder.string() << ": "
-              << (folder / tools::site_path_of_url(manifest["url"])).string() << ", " << (folder / tools::kManifestSitePath).string()
-              << "\n";
+              << (folder / tools::site_path_of_url(manifest["url"])).string() << ", "
+              << (folder / tools::kManifestSitePath).string() << "\n";
     return 0;
 }
 

@@ -16,8 +16,8 @@ namespace {
 bool is_plain_segment(const std::string& segment) {
     if (segment.empty() || segment.front() == '.') return false;
     for (const char c : segment) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '_' || c == '.';
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.';
         if (!plain) return false;
     }
     return true;
@@ -59,8 +59,10 @@ fs::path site_path_of_url(const std::string& url) {
         const std::size_t end = path.find('/', start);
         const std::string segment = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!is_plain_segment(segment)) {
-            throw std::runtime_error("the package URL's path must be plain folder and file names (letters, digits, "
-                                     "'-', '_', '.'; none starting with '.'): " + url);
+            throw std::runtime_error(
+                "the package URL's path must be plain folder and file names (letters, digits, "
+                "'-', '_', '.'; none starting with '.'): " +
+                url);
         }
         relative /= segment;
         if (end == std::string::npos) break;

@@ -9,8 +9,8 @@
 namespace fake_task {
 
 struct Ending {
-    std::string version;   // returned when error is empty
-    std::string error;     // thrown as std::runtime_error when not empty
+    std::string version;  // returned when error is empty
+    std::string error;    // thrown as std::runtime_error when not empty
 };
 
 // Prepares the next run(s): they end as `ending` once released.

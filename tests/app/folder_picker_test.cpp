@@ -1,6 +1,6 @@
-#include <objbase.h>
 #include <windows.h>
 #include <dlgs.h>
+#include <objbase.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,9 +13,9 @@
 #include "app/window.h"
 #include "common/launcher_names.h"
 #include "install/folder_picker.h"
+#include "tests/app/dialog_closer.h"
 #include "tests/app/fake_task.h"
 #include "tests/app/test_window.h"
-#include "tests/app/dialog_closer.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
@@ -201,7 +201,8 @@ TEST(FolderPicker, APickerErrorIsReportedAndTheWindowStays) {
     struct Reenter {
         int times;
         ~Reenter() {
-            for (int i = 0; i < times; ++i) ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            for (int i = 0; i < times; ++i)
+                ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         }
     } reenter{left};
     {

@@ -278,9 +278,9 @@ TEST_F(WindowCommands, TheHandCursorMarksWhatAClickWouldDo) {
     EXPECT_EQ(cursor_at(500, 470), hand);
     finish();
     ASSERT_EQ(window->state.load(), Done);
-    EXPECT_EQ(cursor_at(757, 473), hand);  // "Закрыть"
-    EXPECT_EQ(cursor_at(600, 473), hand);  // "Запустить лаунчер"
-    EXPECT_EQ(cursor_at(670, 473), arrow); // the gap between them, where a click does nothing
+    EXPECT_EQ(cursor_at(757, 473), hand);   // "Закрыть"
+    EXPECT_EQ(cursor_at(600, 473), hand);   // "Запустить лаунчер"
+    EXPECT_EQ(cursor_at(670, 473), arrow);  // the gap between them, where a click does nothing
     // The change-folder region does nothing on this screen (and lies over its text).
     EXPECT_EQ(cursor_at(780, 330), arrow);
     window->click(780, 330);
@@ -305,8 +305,7 @@ TEST(FolderChoice, AppendsTheFolderNameUnlessThePickIsAlreadyIt) {
         {installed, installed},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(installer::install_dir_for_choice(c.chosen).native(), c.expected.native())
-            << c.chosen.string();
+        EXPECT_EQ(installer::install_dir_for_choice(c.chosen).native(), c.expected.native()) << c.chosen.string();
     }
 }
 

@@ -8,9 +8,9 @@
 
 #include "app/window.h"
 #include "release/release_site.h"
-#include "text/utf.h"
 #include "tests/app/fake_task.h"
 #include "tests/app/test_window.h"
+#include "text/utf.h"
 
 namespace {
 

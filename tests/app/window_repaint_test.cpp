@@ -37,7 +37,10 @@ protected:
 
     // As if the frame the window asked for had just been painted, at the given cost, long after the
     // window's first frame.
-    void painted(int64_t cost) { paint_at(*window, now, cost); forget_requests(); }
+    void painted(int64_t cost) {
+        paint_at(*window, now, cost);
+        forget_requests();
+    }
     void forget_requests() { ::ValidateRect(window->hwnd, nullptr); }
 
     // One timer tick `delta` nanoseconds after the last; true when it asked for a frame.
@@ -77,22 +80,35 @@ TEST_F(WindowRepaint, AStillStartScreenCostsAFrameEveryHundredFrameCosts) {
     EXPECT_LE(frames, 30);
 }
 
+void point_at(installer::Window& window, float x, float y) {
+    window.mouseX = x;
+    window.mouseY = y;
+}
+
 TEST_F(WindowRepaint, WhatThePlayerActsOnOrReadsIsShownAtOnce) {
     struct Case {
         const char* name;
         std::function<void(installer::Window&)> change;
     };
     const Case cases[] = {
-        {"mouse over the close glyph", [](installer::Window& w) { w.mouseX = 840; w.mouseY = 30; }},
-        {"mouse over the change button", [](installer::Window& w) { w.mouseX = 760; w.mouseY = 330; }},
-        {"mouse over the primary button", [](installer::Window& w) { w.mouseX = 500; w.mouseY = 470; }},
+        {"mouse over the close glyph", [](installer::Window& w) { point_at(w, 840, 30); }},
+        {"mouse over the change button", [](installer::Window& w) { point_at(w, 760, 330); }},
+        {"mouse over the primary button", [](installer::Window& w) { point_at(w, 500, 470); }},
         {"install folder", [](installer::Window& w) { w.installDir = L"D:\\Games\\Korvane Launcher"; }},
         {"install started", [](installer::Window& w) { w.state = Preparing; }},
         {"cancel requested", [](installer::Window& w) { w.cancelRequested = true; }},
         {"next step", [](installer::Window& w) { w.state = Verifying; }},
-        {"failure text", [](installer::Window& w) { w.errorText = L"Нет сети"; w.state = Failed; }},
-        {"mouse over the error screen's change button", [](installer::Window& w) { w.mouseX = 400; w.mouseY = 420; }},
-        {"version", [](installer::Window& w) { w.versionText = L"1.4.2"; w.state = Done; }},
+        {"failure text",
+         [](installer::Window& w) {
+             w.errorText = L"Нет сети";
+             w.state = Failed;
+         }},
+        {"mouse over the error screen's change button", [](installer::Window& w) { point_at(w, 400, 420); }},
+        {"version",
+         [](installer::Window& w) {
+             w.versionText = L"1.4.2";
+             w.state = Done;
+         }},
     };
     for (const Case& c : cases) {
         c.change(*window);

@@ -37,9 +37,8 @@ TEST_F(WindowTick, ProgressEasesTowardEachStatesTarget) {
         float target;
     };
     const Case cases[] = {
-        {Idle, 0.5f, 0.0f},         {Preparing, 0.5f, 0.0f},   {Downloading, 0.5f, 0.43f},
-        {Verifying, 0.5f, 0.82f},   {Installing, 0.5f, 0.92f}, {Shortcuts, 0.5f, 0.98f},
-        {Done, 0.5f, 1.0f},         {Failed, 0.5f, 0.0f},
+        {Idle, 0.5f, 0.0f},        {Preparing, 0.5f, 0.0f},  {Downloading, 0.5f, 0.43f}, {Verifying, 0.5f, 0.82f},
+        {Installing, 0.5f, 0.92f}, {Shortcuts, 0.5f, 0.98f}, {Done, 0.5f, 1.0f},         {Failed, 0.5f, 0.0f},
     };
     for (const Case& c : cases) {
         window->state = c.state;

@@ -24,7 +24,8 @@ TEST(RandomHex, UsesEveryDigit) {
     // 64 draws of 24 digits: a missing hex digit or an upper-case one would show here.
     std::set<char> seen;
     for (int i = 0; i < 64; ++i) {
-        for (char c : crypto::random_hex(12)) seen.insert(c);
+        for (char c : crypto::random_hex(12))
+            seen.insert(c);
     }
     EXPECT_EQ(std::string(seen.begin(), seen.end()), "0123456789abcdef");
 }

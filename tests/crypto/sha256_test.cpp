@@ -77,7 +77,8 @@ TEST(Sha256, FileThatCannotBeOpened) {
 TEST(Sha256, NegativeStatusIsTheCryptoMessage) {
     EXPECT_NO_THROW(crypto::check_crypto_status(0));
     EXPECT_NO_THROW(crypto::check_crypto_status(1));
-    test::expect_error([] { crypto::check_crypto_status(static_cast<NTSTATUS>(0xC000000DL)); }, "Ошибка криптографии Windows");
+    test::expect_error([] { crypto::check_crypto_status(static_cast<NTSTATUS>(0xC000000DL)); },
+                       "Ошибка криптографии Windows");
 }
 
 }  // namespace

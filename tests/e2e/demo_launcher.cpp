@@ -31,11 +31,7 @@ constexpr wchar_t kText[] =
     L"Установщик скачал его с локального сайта релизов, проверил подпись и установил в папку:\n\n";
 constexpr auto kHoldLimit = std::chrono::minutes(2);
 
-struct BrushTraits {
-    using type = HBRUSH;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type brush) noexcept { DeleteObject(brush); }
-};
+using UniqueBrush = common::UniqueAny<HBRUSH, ::DeleteObject>;
 
 std::wstring own_path() {
     std::wstring path(MAX_PATH, L'\0');
@@ -79,7 +75,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         HDC dc = BeginPaint(hwnd, &paint);
         RECT area;
         GetClientRect(hwnd, &area);
-        const common::UniqueHandle<BrushTraits> background(CreateSolidBrush(RGB(0x10, 0x11, 0x14)));
+        const UniqueBrush background(CreateSolidBrush(RGB(0x10, 0x11, 0x14)));
         FillRect(dc, &area, background.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0xF2, 0xF2, 0xF2));
@@ -111,8 +107,8 @@ int run_window(HINSTANCE instance, int showCommand) {
     if (!RegisterClassW(&windowClass)) {
         return 1;
     }
-    HWND hwnd = CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640,
-                                300, nullptr, nullptr, instance, nullptr);
+    HWND hwnd = CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 300,
+                                nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) {
         return 1;
     }

@@ -2,8 +2,8 @@
 // through a link, read-only copies included, and what cannot go is reported.
 #include "install/cleanup.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/unique_handle.h"
+
 // What the crash helper shares with the test that kills it: the placement's own progress, state
 // and cancel flag live here, in memory both processes map, so the test can pick its moment.
 struct CrashChannel {
@@ -21,8 +23,4 @@ static_assert(std::atomic<int32_t>::is_always_lock_free && std::atomic<float>::i
               "the channel is shared between processes: its atomics must not rely on a lock");
 
 // Owner of a mapped view of the channel.
-struct MappedViewTraits {
-    using type = void*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type view) noexcept { UnmapViewOfFile(view); }
-};
+using UniqueMappedView = common::UniqueAny<void*, ::UnmapViewOfFile>;

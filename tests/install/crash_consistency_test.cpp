@@ -5,8 +5,8 @@
 //
 // The default run tries a spread of moments; KORVANE_CRASH_SWEEP=full tries every file boundary
 // of both phases on every route (see README.md).
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <algorithm>
@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/install_state.h"
 #include "common/unique_handle.h"
 #include "crypto/random_hex.h"
 #include "install/folder_rules.h"
-#include "common/install_state.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 #include "tests/install/package_fixture.h"
@@ -44,9 +44,12 @@ enum class Route { Update, EmptyFolder, NewFolder };
 
 const char* route_name(Route route) {
     switch (route) {
-    case Route::Update: return "update";
-    case Route::EmptyFolder: return "empty folder";
-    case Route::NewFolder: return "new folder";
+    case Route::Update:
+        return "update";
+    case Route::EmptyFolder:
+        return "empty folder";
+    case Route::NewFolder:
+        return "new folder";
     }
     return "";
 }
@@ -108,13 +111,14 @@ std::vector<KillPoint> kill_points(size_t fileCount, bool full) {
     const auto every_or = [&](std::vector<size_t> some) {
         if (!full) return some;
         std::vector<size_t> all;
-        for (size_t k = 1; k <= fileCount; ++k) all.push_back(k);
+        for (size_t k = 1; k <= fileCount; ++k)
+            all.push_back(k);
         return all;
     };
     const auto staged_points = [&](Route route, std::vector<size_t> counts) {
         for (size_t k : every_or(counts)) {
-            points.push_back({route, "first phase, " + std::to_string(k) + " staged",
-                              [k](const Moment& m) { return m.staged(k); }});
+            points.push_back(
+                {route, "first phase, " + std::to_string(k) + " staged", [k](const Moment& m) { return m.staged(k); }});
         }
     };
     const auto placed_points = [&](Route route, std::vector<size_t> counts) {
@@ -124,15 +128,12 @@ std::vector<KillPoint> kill_points(size_t fileCount, bool full) {
         }
     };
     const auto edge_points = [&](Route route) {
-        points.push_back({route, "at the start", [](const Moment& m) {
-                              return m.channel.phase.load() == CrashChannel::Placing;
-                          }});
-        points.push_back({route, "making shortcuts", [](const Moment& m) {
-                              return m.channel.state.load() == common::Shortcuts;
-                          }});
-        points.push_back({route, "shortcut in place", [](const Moment& m) {
-                              return fs::exists(m.desktopDir / "Korvane Launcher.lnk");
-                          }});
+        points.push_back(
+            {route, "at the start", [](const Moment& m) { return m.channel.phase.load() == CrashChannel::Placing; }});
+        points.push_back(
+            {route, "making shortcuts", [](const Moment& m) { return m.channel.state.load() == common::Shortcuts; }});
+        points.push_back({route, "shortcut in place",
+                          [](const Moment& m) { return fs::exists(m.desktopDir / "Korvane Launcher.lnk"); }});
     };
 
     edge_points(Route::Update);
@@ -151,8 +152,8 @@ public:
     HelperRun(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
               const fs::path& programsDir, const fs::path& backup) {
         const std::wstring name = L"Local\\korvane-crash-" + text::wide_from_utf8(crypto::random_hex(8));
-        mapping_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(CrashChannel),
-                                          name.c_str()));
+        mapping_.reset(
+            CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(CrashChannel), name.c_str()));
         if (!mapping_) throw std::runtime_error("CreateFileMappingW failed");
         view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
         if (!view_) throw std::runtime_error("MapViewOfFile failed");
@@ -167,8 +168,8 @@ public:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process)) {
+        if (!CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process)) {
             throw std::runtime_error("cannot start the crash helper");
         }
         process_.reset(process.hProcess);
@@ -192,7 +193,7 @@ public:
 
 private:
     common::UniqueKernelHandle mapping_;
-    common::UniqueHandle<MappedViewTraits> view_;
+    UniqueMappedView view_;
     CrashChannel* channel_ = nullptr;
     common::UniqueKernelHandle process_;
 };
@@ -238,12 +239,11 @@ protected:
             helper.kill();
             const int32_t phase = helper.channel().phase.load();
             killedAt = phase == CrashChannel::Finished ? "after it finished"
-                       : phase == CrashChannel::Failed  ? "after it failed"
-                                                        : "in state " + std::to_string(helper.channel().state.load()) +
-                                                             ", " + std::to_string(moment.placed()) + "/" +
-                                                             std::to_string(order.size()) + " placed, " +
-                                                             std::to_string(staged_file_count(installDir)) +
-                                                             " files in staging";
+                       : phase == CrashChannel::Failed
+                           ? "after it failed"
+                           : "in state " + std::to_string(helper.channel().state.load()) + ", " +
+                                 std::to_string(moment.placed()) + "/" + std::to_string(order.size()) + " placed, " +
+                                 std::to_string(staged_file_count(installDir)) + " files in staging";
         }
 
         // The next attempt: a fresh download of the same package in a new staging folder.
@@ -255,7 +255,7 @@ protected:
         std::string rerunError;
         try {
             install::place_package_files(secondStaging / "payload", installDir, desktopDir, programsDir,
-                                secondStaging / "previous", &progress, &cancel, &state);
+                                         secondStaging / "previous", &progress, &cancel, &state);
         } catch (const std::exception& error) {
             rerunError = error.what();
         }

@@ -43,9 +43,9 @@ TEST(NormalizeInstallFolder, LexicalNormalForm) {
 }
 
 TEST(NormalizeInstallFolder, RefusesPathsThatNameNoFolder) {
-    for (const wchar_t* chosen : {L"", L"C:", L"C:\\", L"C:/", L"\\", L"C:\\Games\\", L"C:\\Games\\.",
-                                  L"C:\\Games\\A\\..", L"C:\\Games//", L"\\\\server\\share\\",
-                                  L"//server/share//Korvane/.", L"\\\\server"}) {
+    for (const wchar_t* chosen :
+         {L"", L"C:", L"C:\\", L"C:/", L"\\", L"C:\\Games\\", L"C:\\Games\\.", L"C:\\Games\\A\\..", L"C:\\Games//",
+          L"\\\\server\\share\\", L"//server/share//Korvane/.", L"\\\\server"}) {
         SCOPED_TRACE(fs::path(chosen).string());
         test::expect_error([&] { install::normalize_install_folder(chosen); }, kChooseFolder);
     }
@@ -94,21 +94,30 @@ TEST(ExistingInstallation, MarkerFiles) {
         {"executable in other letter case", {"korlauncher.EXE"}, {}, true},
         {"launcher folder and settings", {"launcher.json"}, {"assets/korvanelauncher"}, true},
         {"launcher folder, font and shader",
-         {"assets/fonts/regular.json", "shaders/ui.vert.spv"}, {"assets/korvanelauncher"}, true},
+         {"assets/fonts/regular.json", "shaders/ui.vert.spv"},
+         {"assets/korvanelauncher"},
+         true},
         {"launcher folder and font without shader", {"assets/fonts/regular.json"}, {"assets/korvanelauncher"}, false},
-        {"settings without launcher folder", {"launcher.json", "assets/fonts/regular.json", "shaders/ui.vert.spv"}, {}, false},
+        {"settings without launcher folder",
+         {"launcher.json", "assets/fonts/regular.json", "shaders/ui.vert.spv"},
+         {},
+         false},
         {"file where the launcher folder belongs", {"launcher.json", "assets/korvanelauncher"}, {}, false},
         {"folder named like the executable", {}, {"KORLAUNCHER.exe"}, false},
         {"shader folder instead of shader file",
-         {"assets/fonts/regular.json"}, {"assets/korvanelauncher", "shaders/ui.vert.spv"}, false},
+         {"assets/fonts/regular.json"},
+         {"assets/korvanelauncher", "shaders/ui.vert.spv"},
+         false},
         {"empty folder", {}, {}, false},
         {"unrelated files", {"readme.txt", "game/data.bin"}, {}, false},
     };
     for (const MarkerCase& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempFolder temp;
-        for (const char* folder : c.folders) fs::create_directories(temp / folder);
-        for (const char* file : c.files) test::write_file(temp / file, "x");
+        for (const char* folder : c.folders)
+            fs::create_directories(temp / folder);
+        for (const char* file : c.files)
+            test::write_file(temp / file, "x");
         EXPECT_EQ(install::is_existing_installation(temp.path()), c.installed);
     }
 }
@@ -150,7 +159,8 @@ TEST(InstallTarget, LeftoversOfInterruptedRunsDoNotCount) {
     const auto folder_with = [&](const std::string& name, std::vector<std::string> files) {
         const fs::path folder = temp / name;
         test::write_file(folder / stale / "assets" / "fonts" / "regular.json", "staged copy");
-        for (const std::string& file : files) test::write_file(folder / file, "x");
+        for (const std::string& file : files)
+            test::write_file(folder / file, "x");
         return folder;
     };
     const struct {
@@ -160,7 +170,9 @@ TEST(InstallTarget, LeftoversOfInterruptedRunsDoNotCount) {
     } cases[] = {
         {"only-staging", {}, install::InstallTarget::EmptyFolder},
         {"half-placed", {"launcher.json", "shaders/ui.vert.spv"}, install::InstallTarget::UnfinishedInstall},
-        {"unknown-file-in-a-package-folder", {"launcher.json", "assets/fonts/unknown.bin"}, install::InstallTarget::Missing},
+        {"unknown-file-in-a-package-folder",
+         {"launcher.json", "assets/fonts/unknown.bin"},
+         install::InstallTarget::Missing},
         {"with-a-players-file", {"launcher.json", "notes.txt"}, install::InstallTarget::Missing},
         {"installed", {"KORLAUNCHER.exe", "mods/extra.bin"}, install::InstallTarget::Installation},
     };
@@ -176,7 +188,8 @@ TEST(InstallTarget, LeftoversOfInterruptedRunsDoNotCount) {
     // A folder made for a file that was not moved in yet.
     fs::create_directories(temp / "folder-only" / stale);
     fs::create_directories(temp / "folder-only" / "assets" / "fonts");
-    EXPECT_EQ(install::classify_install_target(temp / "folder-only", package), install::InstallTarget::UnfinishedInstall);
+    EXPECT_EQ(install::classify_install_target(temp / "folder-only", package),
+              install::InstallTarget::UnfinishedInstall);
 
     // Package files without the staging folder are no evidence of an interrupted run.
     test::write_file(temp / "no-staging" / "launcher.json", "x");

@@ -87,9 +87,9 @@ protected:
 
 struct Fault {
     const char* name;
-    bool inDownload;               // the fault is the package's; otherwise the manifest's
-    nlohmann::json answer;         // the faulty answer ("body" of a manifest answer is filled in)
-    bool mute = false;             // the release site takes connections and never speaks TLS
+    bool inDownload;        // the fault is the package's; otherwise the manifest's
+    nlohmann::json answer;  // the faulty answer ("body" of a manifest answer is filled in)
+    bool mute = false;      // the release site takes connections and never speaks TLS
 };
 
 // Each way a server can keep a request waiting, with the cancel arriving while it waits.

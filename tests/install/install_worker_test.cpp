@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/long_path.h"
 #include "common/install_state.h"
+#include "common/long_path.h"
 #include "tests/install/package_fixture.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
@@ -248,7 +248,8 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     EXPECT_EQ(run.get(), "1.5.0");
 
     recorder.finish();
-    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{common::Idle, common::Preparing, common::Downloading, common::Verifying, common::Installing, common::Shortcuts}));
+    EXPECT_EQ(recorder.states(), (std::vector<int32_t>{common::Idle, common::Preparing, common::Downloading,
+                                                       common::Verifying, common::Installing, common::Shortcuts}));
     // The download leaves its bar full; the placement's starts empty again, and stays so while the
     // old files are saved, before its first write.
     EXPECT_EQ(recorder.progress_entering(common::Verifying), 1.0f);
@@ -314,8 +315,16 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         size_t requests;
     };
     const std::vector<Case> cases = {
-        {"manifest answered 404", [&] { server.script(kManifestPath, {{{"status", 404}}}); }, kManifestUnavailable, 1},
-        {"manifest body not JSON", [&] { server.script(kManifestPath, {{{"body", "<html>"}}}); }, kNotSigned, 1},
+        {"manifest answered 404",
+         [&] {
+             server.script(kManifestPath, {{{"status", 404}}});
+         },
+         kManifestUnavailable, 1},
+        {"manifest body not JSON",
+         [&] {
+             server.script(kManifestPath, {{{"body", "<html>"}}});
+         },
+         kNotSigned, 1},
         {"signature altered",
          [&] {
              nlohmann::json manifest = publish_package(package_of("altered"), "1.0.0");
@@ -326,7 +335,9 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
          },
          kSignatureInvalid, 1},
         {"package answered 404",
-         [&] { publish(package_of("missing"), "1.0.0", {{"status", 404}}); },
+         [&] {
+             publish(package_of("missing"), "1.0.0", {{"status", 404}});
+         },
          kPackageRefused, 2},
         {"package entry fails its CRC",
          [&] {
@@ -400,7 +411,8 @@ TEST_F(InstallWorker, UpdateWhoseUndoIsIncompleteKeepsTheStagingFolderItNames) {
     const auto files =
         std::count_if(update.begin(), update.end(), [](const auto& entry) { return entry.first.back() != '/'; });
     const float allButOne = static_cast<float>(files - 1) / static_cast<float>(files);
-    ASSERT_TRUE(wait_until([&] { return state.load() == common::Installing && progress.load() >= allButOne - 0.001f; }));
+    ASSERT_TRUE(
+        wait_until([&] { return state.load() == common::Installing && progress.load() >= allButOne - 0.001f; }));
     const std::vector<std::string> staging = staging_folders();
     ASSERT_EQ(staging.size(), 1u);
     const fs::path kept = installDir.parent_path() / staging[0];
@@ -413,8 +425,8 @@ TEST_F(InstallWorker, UpdateWhoseUndoIsIncompleteKeepsTheStagingFolderItNames) {
     }
     launcher.reset();
 
-    EXPECT_EQ(error, std::string("Не удалось восстановить файлы. Резервная копия сохранена: ") +
-                         (kept / "previous").string());
+    EXPECT_EQ(error,
+              std::string("Не удалось восстановить файлы. Резервная копия сохранена: ") + (kept / "previous").string());
     test::Tree saved = installed;
     saved.erase("launcher.json");
     EXPECT_EQ(test::read_tree(kept / "previous"), saved);
@@ -445,8 +457,7 @@ TEST_F(InstallWorker, SuccessfulRunRemovesTheLeftoversOfEarlierRunsAndNothingEls
     const fs::path apps = installDir.parent_path();
     const test::Tree installed = tree_of(package_of("installed"));
     test::write_tree(installDir, installed);
-    const test::Tree leftover = {{"launcher.zip.part-0123456789abcdef", "part"},
-                                 {"previous/launcher.json", "saved"}};
+    const test::Tree leftover = {{"launcher.zip.part-0123456789abcdef", "part"}, {"previous/launcher.json", "saved"}};
     const std::vector<fs::path> leftoverFolders = {apps / ".korvane-install-0123456789abcdef01234567",
                                                    apps / ".korvane-install-aaaaaaaaaaaaaaaaaaaaaaaa",
                                                    installDir / ".korvane-install-bbbbbbbbbbbbbbbbbbbbbbbb"};
@@ -473,8 +484,8 @@ TEST_F(InstallWorker, SuccessfulRunRemovesTheLeftoversOfEarlierRunsAndNothingEls
     }
 
     EXPECT_EQ(test::read_tree(installDir), tree_of(package_of("update")));
-    EXPECT_EQ(names_in(apps), (std::vector<std::string>{".korvane-install-cccccccccccccccccccccccc",
-                                                        "Korvane Launcher", "Other Game"}));
+    EXPECT_EQ(names_in(apps), (std::vector<std::string>{".korvane-install-cccccccccccccccccccccccc", "Korvane Launcher",
+                                                        "Other Game"}));
     EXPECT_EQ(test::read_tree(apps / "Other Game"), test::with_folders(foreign));
     EXPECT_EQ(test::read_tree(disposable.path()), test::Tree({{"slot1.sav", "progress"}}));
     for (const fs::path& folder : {desktopDir, programsDir}) {
@@ -485,8 +496,8 @@ TEST_F(InstallWorker, SuccessfulRunRemovesTheLeftoversOfEarlierRunsAndNothingEls
 // Deeper than MAX_PATH below the install folder: installed, updated, updated again, each run
 // through download, extraction, placement with backup, and cleanup.
 TEST_F(InstallWorker, PackageWithAPathPastMaxPathInstallsAndUpdates) {
-    const std::string deep = "assets/" + std::string(90, 'a') + "/" + std::string(90, 'b') + "/" +
-                             std::string(90, 'c') + "/deep.bin";
+    const std::string deep =
+        "assets/" + std::string(90, 'a') + "/" + std::string(90, 'b') + "/" + std::string(90, 'c') + "/deep.bin";
     const auto release = [&](const std::string& name) {
         std::vector<test::ZipEntry> entries = test::sample_package();
         for (test::ZipEntry& entry : entries) {

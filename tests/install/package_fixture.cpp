@@ -22,7 +22,8 @@ namespace {
 std::string file_bytes(std::string_view name, std::string_view release, size_t size) {
     std::string bytes = std::string(release) + ":" + std::string(name) + "\r\n\x1a";
     uint32_t state = 2166136261u;
-    for (char c : bytes) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+    for (char c : bytes)
+        state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
     while (bytes.size() < size) {
         state = state * 1664525u + 1013904223u;
         bytes.push_back(static_cast<char>(state >> 24));
@@ -32,12 +33,13 @@ std::string file_bytes(std::string_view name, std::string_view release, size_t s
 
 Tree launcher_files(std::string_view release, size_t fileSize, const std::vector<std::string>& names) {
     Tree tree;
-    for (const std::string& name : names) tree[name] = file_bytes(name, release, fileSize);
+    for (const std::string& name : names)
+        tree[name] = file_bytes(name, release, fileSize);
     return tree;
 }
 
 const std::vector<std::string> kReleaseFiles = {
-    "KORLAUNCHER.exe",           "launcher.json",        "assets/korvanelauncher/logo.png",
+    "KORLAUNCHER.exe",           "launcher.json",       "assets/korvanelauncher/logo.png",
     "assets/fonts/regular.json", "shaders/ui.vert.spv", "shaders/ui.frag.spv",
 };
 
@@ -64,12 +66,14 @@ Tree with_folders(Tree tree) {
             if (slash + 1 < key.size()) folders.push_back(key.substr(0, slash + 1));
         }
     }
-    for (const std::string& folder : folders) tree[folder] = "";
+    for (const std::string& folder : folders)
+        tree[folder] = "";
     return tree;
 }
 
 Tree overlaid(Tree base, const Tree& overlay) {
-    for (const auto& [key, bytes] : overlay) base[key] = bytes;
+    for (const auto& [key, bytes] : overlay)
+        base[key] = bytes;
     return base;
 }
 

@@ -8,8 +8,8 @@
 
 #include <exception>
 
-#include "common/unique_handle.h"
 #include "common/install_state.h"
+#include "common/unique_handle.h"
 #include "install/placement.h"
 #include "tests/install/crash_channel.h"
 
@@ -21,7 +21,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!mapping) {
         return 2;
     }
-    const common::UniqueHandle<MappedViewTraits> view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
+    const UniqueMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(CrashChannel)));
     if (!view || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 2;
     }
@@ -30,7 +30,7 @@ int wmain(int argc, wchar_t** argv) {
     int result = 0;
     try {
         install::place_package_files(argv[2], argv[3], argv[4], argv[5], argv[6], &channel->progress, &channel->cancel,
-                            &channel->state);
+                                     &channel->state);
         channel->phase = CrashChannel::Finished;
     } catch (const std::exception&) {
         channel->phase = CrashChannel::Failed;

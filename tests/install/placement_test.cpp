@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <algorithm>
@@ -238,8 +238,8 @@ public:
         : total_(test::placement_order(fixture.payload).size()), thread_([this, &fixture] {
               const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
               try {
-                  install::place_package_files(fixture.payload, fixture.installDir, fixture.desktopDir, fixture.programsDir,
-                                      fixture.backup, &progress, &cancel, &state);
+                  install::place_package_files(fixture.payload, fixture.installDir, fixture.desktopDir,
+                                               fixture.programsDir, fixture.backup, &progress, &cancel, &state);
               } catch (const std::exception& error) {
                   error_ = error.what();
               }

@@ -29,7 +29,8 @@ protected:
     // The install task: install_launcher on a thread of its own, as the window starts it.
     std::future<std::string> start() {
         return std::async(std::launch::async, [this] {
-            return install::install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total, &state);
+            return install::install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total,
+                                             &state);
         });
     }
 

@@ -13,7 +13,9 @@ namespace {
 
 using test::NetTest;
 
-nlohmann::json requests() { return test::LoopbackServer::get().records()["records"]; }
+nlohmann::json requests() {
+    return test::LoopbackServer::get().records()["records"];
+}
 
 double gap_ms(const nlohmann::json& seen, size_t second) {
     return (seen[second]["time"].get<double>() - seen[second - 1]["time"].get<double>()) * 1000.0;
@@ -21,13 +23,15 @@ double gap_ms(const nlohmann::json& seen, size_t second) {
 
 std::vector<nlohmann::json> statuses(std::initializer_list<int> codes) {
     std::vector<nlohmann::json> answers;
-    for (int code : codes) answers.push_back({{"status", code}, {"body", "answer " + std::to_string(code)}});
+    for (int code : codes)
+        answers.push_back({{"status", code}, {"body", "answer " + std::to_string(code)}});
     return answers;
 }
 
 TEST_F(NetTest, ReleaseManifestIsAskedThreeTimesAtMostWithGrowingPauses) {
     server().script("/downloads/launcher-release.json", statuses({503, 503, 200}));
-    const kr::HttpResponse answer = kr::api_request(server().url("https", "/downloads/launcher-release.json"), "GET", "", "");
+    const kr::HttpResponse answer =
+        kr::api_request(server().url("https", "/downloads/launcher-release.json"), "GET", "", "");
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.body, "answer 200");
     nlohmann::json seen = requests();
@@ -76,7 +80,8 @@ TEST_F(NetTest, RegistrationWhoseAnswerWasLostEndsAsALogin) {
     const std::string body = R"({"password":"p\"w","username":"анна","extra":[1]})";
     server().script("/v1/api/register", statuses({502, 409}));
     server().script("/v1/api/login", statuses({200}));
-    const kr::HttpResponse answer = kr::api_request(server().url("https", "/v1/api/register?lang=ru"), "POST", body, "");
+    const kr::HttpResponse answer =
+        kr::api_request(server().url("https", "/v1/api/register?lang=ru"), "POST", body, "");
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.body, "answer 200");
     const nlohmann::json seen = requests();
@@ -150,7 +155,8 @@ TEST_F(NetTest, ACancelEndsTheCallWithoutFurtherAttempts) {
     std::future<kr::HttpResponse> call = std::async(std::launch::async, [&] {
         return kr::api_request(server().url("https", "/silent"), "GET", "", "", kr::ApiCallLimits{&cancel, 0});
     });
-    while (requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto start = std::chrono::steady_clock::now();
     cancel = true;
     try {

@@ -27,7 +27,8 @@ TEST_F(NetTest, AsynchronousExchangeAndClosingReleasesWinHttpsShare) {
     request.handle.reset();
     EXPECT_EQ(WaitForSingleObject(request.signals->closed_event.get(), 10000), WAIT_OBJECT_0);
     // The notification drops its share just after setting the event.
-    for (int i = 0; i < 1000 && request.signals.use_count() != 1; ++i) Sleep(1);
+    for (int i = 0; i < 1000 && request.signals.use_count() != 1; ++i)
+        Sleep(1);
     EXPECT_EQ(request.signals.use_count(), 1);
 }
 
@@ -61,7 +62,8 @@ TEST_F(NetTest, SilentServerTimesOutAtTheDeadline) {
     // A request given up by an earlier test may still reach the server late; count this one's only.
     const nlohmann::json seen = server().records();
     int silent = 0;
-    for (const auto& record : seen["records"]) silent += record["path"] == "/silent" ? 1 : 0;
+    for (const auto& record : seen["records"])
+        silent += record["path"] == "/silent" ? 1 : 0;
     EXPECT_EQ(silent, 1);
 }
 

@@ -46,8 +46,7 @@ TEST(DownloadSink, WritesAndHashesEveryByteInOrderWhateverTheChunks) {
         {
             kr::DownloadSink sink(part, &cancel);
             for (size_t at = 0; at < bytes.size();) {
-                const size_t piece = std::min(
-                    bytes.size() - at, c.smallest + sizes() % (c.largest - c.smallest + 1));
+                const size_t piece = std::min(bytes.size() - at, c.smallest + sizes() % (c.largest - c.smallest + 1));
                 sink.store(bytes.data() + at, piece);
                 at += piece;
             }

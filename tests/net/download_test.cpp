@@ -67,7 +67,8 @@ TEST_F(DownloadTest, PreconditionsFailBeforeAnythingIsTouched) {
     };
     const Case cases[] = {{0, digest}, {8589934593ull, digest}, {10, std::string(63, 'a')}, {10, std::string(65, 'a')}};
     for (const Case& c : cases) {
-        test::expect_error([&] { download("/file", c.size, c.sha256); }, "В каталоге отсутствует размер или SHA-256 файла");
+        test::expect_error([&] { download("/file", c.size, c.sha256); },
+                           "В каталоге отсутствует размер или SHA-256 файла");
     }
     EXPECT_FALSE(std::filesystem::exists(destination().parent_path()));
     EXPECT_TRUE(server().records()["records"].empty());
@@ -77,12 +78,14 @@ TEST_F(DownloadTest, RealNginxServesRangesOverTls) {
     for (const uint64_t size : {uint64_t{1}, uint64_t{300000}, kRange + 1}) {
         SCOPED_TRACE(size);
         std::string content(size, '\0');
-        for (uint64_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 2654435761u) >> 13);
+        for (uint64_t i = 0; i < size; ++i)
+            content[i] = static_cast<char>((i * 2654435761u) >> 13);
         const std::string name = "nginx-" + std::to_string(size) + ".bin";
         test::write_file(server().www() / name, content);
         const std::filesystem::path target = folder / std::to_string(size) / "launcher.zip";
-        kr::download_file(server().url("nginx", "/" + name), target, size, crypto::sha256_hex(content.data(), content.size()),
-                          &progress, &cancel, &bytesDone, "", false);
+        kr::download_file(server().url("nginx", "/" + name), target, size,
+                          crypto::sha256_hex(content.data(), content.size()), &progress, &cancel, &bytesDone, "",
+                          false);
         EXPECT_EQ(test::read_file(target), content);
         EXPECT_EQ(progress.load(), 1.0f);
         EXPECT_EQ(bytesDone.load(), size);
@@ -119,7 +122,8 @@ TEST_F(DownloadTest, WholeFileAnswerToTheFirstRangeIsEnough) {
 
 TEST_F(DownloadTest, DropsResumeFromTheCurrentOffsetTwiceAtMost) {
     const std::string digest = server().make_file("f", 300000, 4);
-    server().script("/drops", {file_answer({{"close_after", 100000}}), file_answer({{"close_after", 50000}}), file_answer()});
+    server().script("/drops",
+                    {file_answer({{"close_after", 100000}}), file_answer({{"close_after", 50000}}), file_answer()});
     download("/drops", 300000, digest);
     EXPECT_EQ(ranges_seen(), (Names{"bytes=0-299999", "bytes=100000-299999", "bytes=150000-299999"}));
     const nlohmann::json seen = server().records()["records"];
@@ -150,7 +154,8 @@ TEST_F(DownloadTest, RefusedResumeRestartsTheWholeDownloadThreeTimesAtMost) {
     server().reset();
     server().make_file("f", 300000, 5);
     server().script("/never-resumes", {dropped, ignored, dropped, ignored, dropped, ignored, file_answer()});
-    test::expect_error([&] { download("/never-resumes", 300000, digest); }, "Сервер не поддерживает продолжение загрузки");
+    test::expect_error([&] { download("/never-resumes", 300000, digest); },
+                       "Сервер не поддерживает продолжение загрузки");
     EXPECT_EQ(ranges_seen().size(), 6u);
     EXPECT_EQ(files_left(), Names{});
 }
@@ -199,10 +204,14 @@ TEST_F(DownloadTest, RefusedAnswersAreNotRetried) {
         {{{"status", 404}}, true, "Официальный сервер не отдал файл установки"},
         {{{"status", 302}, {"headers", {{"Location", "/elsewhere"}}}}, false, "Сервер не отдал файл мода"},
         {file_answer({{"headers", {{"Content-Encoding", "gzip"}}}}), false, "Размер файла не совпадает с каталогом"},
-        {file_answer({{"content_length", 299999}, {"close_after", 299999}}), false, "Размер файла не совпадает с каталогом"},
+        {file_answer({{"content_length", 299999}, {"close_after", 299999}}), false,
+         "Размер файла не совпадает с каталогом"},
         {file_answer({{"content_range", "bytes 0-299999/300001"}}), false, "Сервер вернул неверную часть файла"},
         {file_answer({{"content_range", "bytes 0-299999/*"}}), false, "Сервер вернул неверную часть файла"},
         {file_answer({{"content_length", "omit"}, {"extra", 70000}}), false, "Сервер превысил размер части файла"},
+        // A transport failure that no retry can mend (an answer that is not HTTP): the range is not
+        // asked for again.
+        {{{"status", "not-a-status"}}, false, "Не удалось получить ответ сервера (WinHTTP 12152)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -273,7 +282,8 @@ TEST_F(DownloadTest, CancelDuringThePauseBetweenAttemptsEndsAtOnce) {
     server().script("/dropping", {file_answer({{"close_after", 1000}})});
     std::future<void> run = std::async(std::launch::async, [&] { download("/dropping", 300000, digest); });
     // The first request ends early at once; the pause before the second lasts half a second.
-    while (ranges_seen().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (ranges_seen().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();
     cancel = true;

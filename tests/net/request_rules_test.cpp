@@ -59,7 +59,8 @@ TEST_F(NetTest, RequestsRefusedBeforeAnyNetworkActivity) {
 TEST(OriginRewriteInTheEngine, RetiredOriginRequestsGoToTheCurrentOrigin) {
     const auto origin_key = [](std::string_view origin) {
         std::wstring key = L"2://" + std::wstring(origin.begin() + 8, origin.end()) + L":443";
-        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+        for (wchar_t& c : key)
+            c = static_cast<wchar_t>(std::towlower(c));
         return key;
     };
     kr::record_throttle(origin_key(kr::kCurrentApiOrigin), 429, 900);
@@ -70,8 +71,9 @@ TEST(OriginRewriteInTheEngine, RetiredOriginRequestsGoToTheCurrentOrigin) {
         test::expect_error([&] { kr::open_request(url, "GET", "", "", false, false, 0, false, L"", nullptr); },
                            "Сервер временно ограничил запросы (HTTP 429). Повторите позже.");
     }
-    test::expect_error([&] { kr::open_request(retired + ":443/api", "GET", "", "", false, false, 0, false, L"", nullptr); },
-                       "Доступ к этому ресурсу временно ограничен (HTTP 403). Повторите позже.");
+    test::expect_error(
+        [&] { kr::open_request(retired + ":443/api", "GET", "", "", false, false, 0, false, L"", nullptr); },
+        "Доступ к этому ресурсу временно ограничен (HTTP 403). Повторите позже.");
 }
 
 TEST_F(NetTest, PlainHttpOnlyToLoopbackNamesOnAnyPort) {
@@ -122,12 +124,12 @@ TEST_F(NetTest, HeadersOnTheWire) {
 }
 
 TEST_F(NetTest, RedirectsNeverLeaveHttpsAndAreFollowedOnlyWhenAsked) {
-    server().script("/to-plain", {{{"status", 302}, {"headers", {{"Location", "http://localhost:{http_port}/landed"}}}}});
+    server().script("/to-plain",
+                    {{{"status", 302}, {"headers", {{"Location", "http://localhost:{http_port}/landed"}}}}});
     server().script("/to-secure", {{{"status", 302}, {"headers", {{"Location", "/landed"}}}}});
     server().script("/landed", {{{"status", 200}, {"body", "landed"}}});
     const auto follow = [](const std::string& url, bool follow_redirects) {
-        kr::HttpRequest request =
-            kr::open_request(url, "GET", "", "", false, follow_redirects, 0, false, L"", nullptr);
+        kr::HttpRequest request = kr::open_request(url, "GET", "", "", false, follow_redirects, 0, false, L"", nullptr);
         return kr::read_response(request, false);
     };
     // Windows hands the refused redirect back as the 302; Wine fails it with 12156
@@ -149,13 +151,16 @@ TEST_F(NetTest, RedirectsNeverLeaveHttpsAndAreFollowedOnlyWhenAsked) {
 
 TEST_F(NetTest, SharedSessionOnlyForTheSameOriginAndMode) {
     server().script("/one", {{{"status", 200}, {"body", "1"}}});
-    kr::HttpRequest first = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", nullptr);
+    kr::HttpRequest first =
+        kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", nullptr);
     kr::read_response(first, false);
-    kr::HttpRequest same = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", &first);
+    kr::HttpRequest same =
+        kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", &first);
     EXPECT_EQ(same.session.get(), first.session.get());
     EXPECT_EQ(same.connection.get(), first.connection.get());
     kr::read_response(same, false);
-    kr::HttpRequest other = kr::open_request(server().url("http", "/one"), "GET", "", "", false, false, 0, false, L"", &first);
+    kr::HttpRequest other =
+        kr::open_request(server().url("http", "/one"), "GET", "", "", false, false, 0, false, L"", &first);
     EXPECT_NE(other.session.get(), first.session.get());
     EXPECT_EQ(kr::read_response(other, false).body, "1");
 
@@ -163,7 +168,8 @@ TEST_F(NetTest, SharedSessionOnlyForTheSameOriginAndMode) {
     kr::HttpRequest async = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false,
                                              GetTickCount64() + 10000, false, L"", nullptr);
     kr::read_response(async, false);
-    kr::HttpRequest sync = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", &async);
+    kr::HttpRequest sync =
+        kr::open_request(server().url("https", "/one"), "GET", "", "", false, false, 0, false, L"", &async);
     EXPECT_NE(sync.session.get(), async.session.get());
     EXPECT_EQ(kr::read_response(sync, false).body, "1");
     kr::HttpRequest asyncAgain = kr::open_request(server().url("https", "/one"), "GET", "", "", false, false,

@@ -90,7 +90,8 @@ TEST_F(NetTest, RefusedCertificatesFailTheSend) {
             ADD_FAILURE() << "a refused certificate was accepted";
         } catch (const kr::NetworkError& error) {
             EXPECT_TRUE(error.code == 12157 || error.code == 12175) << error.code;
-            EXPECT_EQ(error.what(), kr::network_error_text("Не удалось отправить запрос", error.code, error.secure_flags));
+            EXPECT_EQ(error.what(),
+                      kr::network_error_text("Не удалось отправить запрос", error.code, error.secure_flags));
             if (error.code == 12157) {
                 EXPECT_EQ(error.what(), std::string("Не удалось отправить запрос. Защищённое соединение: не удалось "
                                                     "установить; проверьте дату и время Windows, антивирус или прокси "

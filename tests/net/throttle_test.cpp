@@ -20,7 +20,9 @@ int32_t status_of(const std::string& url, const std::string& method = "GET") {
     return kr::read_response(request, false).status;
 }
 
-size_t requests_seen() { return test::LoopbackServer::get().records()["records"].size(); }
+size_t requests_seen() {
+    return test::LoopbackServer::get().records()["records"].size();
+}
 
 TEST_F(NetTest, TooManyRequestsBlocksTheWholeOriginUntilItsTime) {
     server().script("/throttle-429", {{{"status", 429}, {"headers", {{"Retry-After", "1"}}}}});
@@ -51,7 +53,8 @@ TEST_F(NetTest, TooManyRequestsBlocksTheWholeOriginUntilItsTime) {
 }
 
 TEST_F(NetTest, ChallengeBlocksOnlyTheSameMethodAndPath) {
-    server().script("/throttle-403", {{{"status", 403}, {"headers", {{"cf-mitigated", "challenge"}}}}, {{"status", 200}}});
+    server().script("/throttle-403",
+                    {{{"status", 403}, {"headers", {{"cf-mitigated", "challenge"}}}}, {{"status", 200}}});
     server().script("/throttle-403-other", {{{"status", 200}}});
     EXPECT_EQ(status_of(server().url("https", "/throttle-403")), 403);
     const size_t seen = requests_seen();

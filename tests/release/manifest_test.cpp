@@ -24,13 +24,18 @@ constexpr char kArchiveChanged[] = "Архив обновления изменё
 
 using nlohmann::json;
 
-json signed_manifest(const std::string& name) { return test::release_fixture_json("manifests.json").at(name); }
+json signed_manifest(const std::string& name) {
+    return test::release_fixture_json("manifests.json").at(name);
+}
 
 // Well-formed values; the signature is well-formed too but signs nothing. Sizes are written as
 // unsigned literals: that is the kind the JSON parser gives a plain non-negative number.
 json unsigned_manifest() {
-    return {{"version", "1.0.0"}, {"url", "https://localhost/a.zip"}, {"size", 22u},
-            {"sha256", std::string(64, 'a')}, {"signature", std::string(128, 'b')}};
+    return {{"version", "1.0.0"},
+            {"url", "https://localhost/a.zip"},
+            {"size", 22u},
+            {"sha256", std::string(64, 'a')},
+            {"signature", std::string(128, 'b')}};
 }
 
 TEST(ReleaseManifest, SignaturesOfTheReleaseToolAndOfPlainOpenSslVerify) {
@@ -99,7 +104,8 @@ TEST(ReleaseManifestBody, ExactlyTheBytesReceivedAsOneJsonText) {
 }
 
 TEST(ReleaseManifest, SignatureOverTheTextWithoutItsFinalLineFeedFails) {
-    test::expect_error([] { release::verify_release_manifest(signed_manifest("no-final-line-feed")); }, kSignatureInvalid);
+    test::expect_error([] { release::verify_release_manifest(signed_manifest("no-final-line-feed")); },
+                       kSignatureInvalid);
 }
 
 TEST(ReleaseManifest, AnyChangedByteOfASignedFieldFails) {
@@ -142,7 +148,8 @@ TEST(ReleaseManifest, ExtraMembersChangeNothing) {
 TEST(ReleaseManifest, ChecksComeInOrderAndTheFirstFailureDecides) {
     const auto with = [](std::initializer_list<std::pair<const char*, json>> changes) {
         json manifest = unsigned_manifest();
-        for (const auto& [member, value] : changes) manifest[member] = value;
+        for (const auto& [member, value] : changes)
+            manifest[member] = value;
         return manifest;
     };
     const auto without = [](const char* member, json manifest) {
@@ -215,9 +222,11 @@ TEST(ReleaseVersion, ParsesThreeNumbersUpTo9999) {
         EXPECT_EQ(version.minor, c.minor);
         EXPECT_EQ(version.patch, c.patch);
     }
-    for (const char* text : {"", "1.2", "1.2.3.4", "1..3", "1.2.", ".1.2.3", "1.2.3.", "+1.2.3", "-1.2.3",
-                             " 1.2.3", "1.2.3 ", "1. 2.3", "1.2.3\n", "10000.0.0", "0.0.10000", "4294967296.0.0",
-                             "4294967295.0.0", "99999999999999999999.0.0", "1.2.3a", "v1.2.3", "1,2,3", "1.2.0x3"}) {
+    for (const char* text :
+         {"",        "1.2",       "1.2.3.4",   "1..3",           "1.2.",           ".1.2.3",
+          "1.2.3.",  "+1.2.3",    "-1.2.3",    " 1.2.3",         "1.2.3 ",         "1. 2.3",
+          "1.2.3\n", "10000.0.0", "0.0.10000", "4294967296.0.0", "4294967295.0.0", "99999999999999999999.0.0",
+          "1.2.3a",  "v1.2.3",    "1,2,3",     "1.2.0x3"}) {
         SCOPED_TRACE(text);
         test::expect_error([&] { release::parse_release_version(text); }, kBadVersion);
     }
@@ -287,7 +296,8 @@ TEST_F(DownloadedArchive, ASizeMismatchIsRefusedWithoutReadingTheFile) {
 TEST_F(DownloadedArchive, TheManifestIsCheckedFirstAndAMissingFileIsAFilesystemError) {
     json unsignedManifest = manifest;
     unsignedManifest["url"] = "https://localhost/other.zip";
-    test::expect_error([&] { release::verify_downloaded_archive(unsignedManifest, temp / "missing.zip"); }, kSignatureInvalid);
+    test::expect_error([&] { release::verify_downloaded_archive(unsignedManifest, temp / "missing.zip"); },
+                       kSignatureInvalid);
     try {
         release::verify_downloaded_archive(manifest, temp / "missing.zip");
         ADD_FAILURE() << "no exception";

@@ -24,15 +24,16 @@ constexpr int kArchiveInputs = 2000;
 constexpr int kManifestInputs = 3000;
 
 const std::set<std::string> kPackageMessages = {
-    "Повреждён ZIP обновления",          "Некорректный состав обновления",
-    "Недопустимый файл обновления",      "Недопустимая папка обновления",
-    "Недопустимый путь обновления",      "В обновлении отсутствуют файлы лаунчера",
+    "Повреждён ZIP обновления",          "Некорректный состав обновления", "Недопустимый файл обновления",
+    "Недопустимая папка обновления",     "Недопустимый путь обновления",   "В обновлении отсутствуют файлы лаунчера",
     "Не удалось распаковать обновление",
 };
 
 const std::set<std::string> kManifestMessages = {
-    "Обновление не подписано издателем", "Некорректная версия обновления",
-    "Некорректная подпись обновления",   "Некорректные данные обновления",
+    "Обновление не подписано издателем",
+    "Некорректная версия обновления",
+    "Некорректная подпись обновления",
+    "Некорректные данные обновления",
     "Подпись обновления недействительна. Установка отменена",
 };
 
@@ -51,9 +52,10 @@ std::string mutate_archive(std::string bytes, std::mt19937& random) {
         const size_t position = kind < 7 ? bytes.size() - 1 - std::uniform_int_distribution<size_t>(0, tail - 1)(random)
                                          : std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(random);
         static constexpr unsigned char interesting[] = {0x00, 0xff, 0x7f, 0x80, 0x01, '/', '.', '\\', 'A', 0x10};
-        bytes[position] = std::uniform_int_distribution<int>(0, 1)(random) != 0
-                              ? static_cast<char>(interesting[std::uniform_int_distribution<size_t>(0, 9)(random)])
-                              : static_cast<char>(bytes[position] ^ (1 << std::uniform_int_distribution<int>(0, 7)(random)));
+        bytes[position] =
+            std::uniform_int_distribution<int>(0, 1)(random) != 0
+                ? static_cast<char>(interesting[std::uniform_int_distribution<size_t>(0, 9)(random)])
+                : static_cast<char>(bytes[position] ^ (1 << std::uniform_int_distribution<int>(0, 7)(random)));
     }
     return bytes;
 }
@@ -65,9 +67,15 @@ std::string mutate_text(std::string text, std::mt19937& random) {
         const size_t position = std::uniform_int_distribution<size_t>(0, text.size() - 1)(random);
         const char replacement = alphabet[std::uniform_int_distribution<size_t>(0, sizeof alphabet - 2)(random)];
         switch (std::uniform_int_distribution<int>(0, 2)(random)) {
-            case 0: text[position] = replacement; break;
-            case 1: text.insert(text.begin() + static_cast<std::ptrdiff_t>(position), replacement); break;
-            default: text.erase(position, 1); break;
+        case 0:
+            text[position] = replacement;
+            break;
+        case 1:
+            text.insert(text.begin() + static_cast<std::ptrdiff_t>(position), replacement);
+            break;
+        default:
+            text.erase(position, 1);
+            break;
         }
     }
     return text;
@@ -83,7 +91,8 @@ std::set<std::string> everything_below(const std::filesystem::path& folder) {
 
 void report(const char* what, int inputs, const std::map<std::string, int>& outcomes) {
     std::cout << what << ": " << inputs << " inputs (seed " << kSeed << ")\n";
-    for (const auto& [outcome, count] : outcomes) std::cout << "  " << count << "  " << outcome << "\n";
+    for (const auto& [outcome, count] : outcomes)
+        std::cout << "  " << count << "  " << outcome << "\n";
 }
 
 TEST(Mutation, ArchivesEndInSuccessOrAKnownMessageAndStayInsideTheOutput) {

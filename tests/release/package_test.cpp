@@ -122,8 +122,8 @@ TEST_F(ExtractPackage, RefusesBadPackagesBeforeWritingAnything) {
         {"no entries", {}, kBadComposition},
         {"only the top folder", {test::zip_folder("KORLAUNCHER/")}, kMissingFiles},
         {"2049 entries", only2049, kBadComposition},
-        {"executable in lower case", package_changing("KORLAUNCHER/KORLAUNCHER.exe",
-                                                      [](ZipEntry& e) { e.name = "KORLAUNCHER/korlauncher.exe"; }),
+        {"executable in lower case",
+         package_changing("KORLAUNCHER/KORLAUNCHER.exe", [](ZipEntry& e) { e.name = "KORLAUNCHER/korlauncher.exe"; }),
          kInvalidPath},
         {"assets with a capital", package_plus({{"KORLAUNCHER/Assets/x.png"}}), kInvalidPath},
         {"another file at the top", package_plus({{"KORLAUNCHER/readme.txt"}}), kInvalidPath},
@@ -140,8 +140,7 @@ TEST_F(ExtractPackage, RefusesBadPackagesBeforeWritingAnything) {
         {"non-ASCII byte", package_plus({{"KORLAUNCHER/assets/\xc3\xa9.png"}}), kInvalidPath},
         {"zero byte", package_plus({{std::string("KORLAUNCHER/assets/a\0b.png", 26)}}), kInvalidPath},
         {"name longer than the reader's record", package_plus({{longName}}), kInvalidPath},
-        {"names differing only in case", package_plus({{"KORLAUNCHER/assets/Images/LOGO.png"}}),
-         kBadComposition},
+        {"names differing only in case", package_plus({{"KORLAUNCHER/assets/Images/LOGO.png"}}), kBadComposition},
         {"folder entry outside assets and shaders", package_plus({test::zip_folder("KORLAUNCHER/docs/")}),
          kInvalidFolder},
         {"folder entry with a capital", package_plus({test::zip_folder("KORLAUNCHER/Assets/")}), kInvalidFolder},
@@ -178,7 +177,8 @@ TEST_F(ExtractPackage, EntryLimitIsInclusive) {
 
 TEST_F(ExtractPackage, SizeLimitsAreInclusive) {
     std::uint32_t sampleTotal = 0;
-    for (const ZipEntry& entry : test::sample_package()) sampleTotal += static_cast<std::uint32_t>(entry.data.size());
+    for (const ZipEntry& entry : test::sample_package())
+        sampleTotal += static_cast<std::uint32_t>(entry.data.size());
     const struct {
         const char* label;
         Entries entries;
@@ -237,7 +237,9 @@ TEST_F(ExtractPackage, RefusesEveryShapeAsTheReleaseToolDoes) {
 // An entry recorded as 100 bytes that inflates to 256 MiB is stopped at its promise.
 TEST_F(ExtractPackage, ABombStopsAtItsRecordedSize) {
     test::expect_error(
-        [&] { release::extract_update_package(test::release_fixture("shapes") / "inflates-past-its-size.zip", output); },
+        [&] {
+            release::extract_update_package(test::release_fixture("shapes") / "inflates-past-its-size.zip", output);
+        },
         kExtractFailed);
     const std::filesystem::path bomb = output / "assets" / "bomb.bin";
     EXPECT_LE(std::filesystem::exists(bomb) ? std::filesystem::file_size(bomb) : 0u, 100u);
@@ -263,8 +265,9 @@ TEST_F(ExtractPackage, AcceptsThePackagesOfEveryZipTool) {
 // Windows opens a device for these names in any folder and with any extension: such an entry would
 // "extract" into the device, vanish from the package and still count as written.
 TEST_F(ExtractPackage, DeviceNamesAreRefusedNotWrittenIntoTheDevice) {
-    for (const char* name : {"KORLAUNCHER/assets/nul", "KORLAUNCHER/assets/fonts/CON.json", "KORLAUNCHER/shaders/aux.spv",
-                             "KORLAUNCHER/assets/com1", "KORLAUNCHER/assets/Lpt9.png/x.png"}) {
+    for (const char* name :
+         {"KORLAUNCHER/assets/nul", "KORLAUNCHER/assets/fonts/CON.json", "KORLAUNCHER/shaders/aux.spv",
+          "KORLAUNCHER/assets/com1", "KORLAUNCHER/assets/Lpt9.png/x.png"}) {
         SCOPED_TRACE(name);
         test::expect_error([&] { extract(package_plus({{name, "device data"}})); }, kInvalidPath);
         EXPECT_FALSE(std::filesystem::exists(output));
@@ -277,9 +280,9 @@ TEST_F(ExtractPackage, DeviceNamesAreRefusedNotWrittenIntoTheDevice) {
 }
 
 TEST_F(ExtractPackage, ACrcMismatchFailsTheExtraction) {
-    test::expect_error([&] {
-        extract(package_changing("KORLAUNCHER/shaders/ui.frag.spv", [](ZipEntry& e) { e.crc = 0x12345678; }));
-    }, kExtractFailed);
+    test::expect_error(
+        [&] { extract(package_changing("KORLAUNCHER/shaders/ui.frag.spv", [](ZipEntry& e) { e.crc = 0x12345678; })); },
+        kExtractFailed);
     // Earlier files stay for the caller, who removes its whole staging folder.
     EXPECT_TRUE(std::filesystem::exists(output / "KORLAUNCHER.exe"));
 }
@@ -324,15 +327,33 @@ TEST(PackagePath, TheRuleOnRelativeNames) {
         const wchar_t* name;
         bool allowed;
     } cases[] = {
-        {L"KORLAUNCHER.exe", true},       {L"launcher.json", true},        {L"assets/a.png", true},
-        {L"shaders/ui.vert.spv", true},   {L"assets\\a.png", true},        {L"assets//a.png", true},
-        {L"assets/a-b_c.9/x", true},      {L"assets/.hidden", true},       {L"", false},
-        {L"assets", false},               {L"assets/", false},             {L"assets/a/", false},
-        {L"/assets/a.png", false},        {L"\\assets\\a.png", false},     {L"C:/assets/a.png", false},
-        {L"korlauncher.exe", false},      {L"KORLAUNCHER.EXE", false},     {L"Launcher.json", false},
-        {L"launcher.json/x", false},      {L"assets/..", false},           {L"assets/../x", false},
-        {L"assets/x../y", false},         {L"assets/a b", false},          {L"assets/\u00e9.png", false},
-        {L"assets/a~1", false},           {L"assets/a:stream", false},     {L"shaders2/x", false},
+        {L"KORLAUNCHER.exe", true},
+        {L"launcher.json", true},
+        {L"assets/a.png", true},
+        {L"shaders/ui.vert.spv", true},
+        {L"assets\\a.png", true},
+        {L"assets//a.png", true},
+        {L"assets/a-b_c.9/x", true},
+        {L"assets/.hidden", true},
+        {L"", false},
+        {L"assets", false},
+        {L"assets/", false},
+        {L"assets/a/", false},
+        {L"/assets/a.png", false},
+        {L"\\assets\\a.png", false},
+        {L"C:/assets/a.png", false},
+        {L"korlauncher.exe", false},
+        {L"KORLAUNCHER.EXE", false},
+        {L"Launcher.json", false},
+        {L"launcher.json/x", false},
+        {L"assets/..", false},
+        {L"assets/../x", false},
+        {L"assets/x../y", false},
+        {L"assets/a b", false},
+        {L"assets/\u00e9.png", false},
+        {L"assets/a~1", false},
+        {L"assets/a:stream", false},
+        {L"shaders2/x", false},
     };
     const std::wstring element255(255, L'e');
     const struct {

@@ -4,7 +4,8 @@ namespace test {
 
 std::vector<ZipEntry> sample_package() {
     std::string shader(700, '\0');
-    for (size_t i = 0; i < shader.size(); ++i) shader[i] = static_cast<char>(i * 31);
+    for (size_t i = 0; i < shader.size(); ++i)
+        shader[i] = static_cast<char>(i * 31);
     return {
         zip_folder("KORLAUNCHER/"),
         {"KORLAUNCHER/KORLAUNCHER.exe", std::string(900, 'M'), true},

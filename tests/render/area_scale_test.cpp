@@ -63,9 +63,9 @@ TEST(AreaScale, PartlyCoveredPixelsCountByTheirCoverage) {
     // Source row: 0, 90, 180, 255.
     const PixelImage row = make_image(4, 1, [](uint32_t x, uint32_t) -> uint8_t { return x == 3 ? 255 : x * 90; });
     const Case cases[] = {
-        {"three to two", {0, 0, 3, 1}, 2, {30, 150}},       // (0 + 90/2) / 1.5, (90/2 + 180) / 1.5
-        {"whole row halved", {0, 0, 4, 1}, 2, {45, 218}},   // means of pairs
-        {"off-centre crop", {0.5, 0, 3, 1}, 1, {133}},      // (0/2 + 90 + 180 + 255/2) / 3
+        {"three to two", {0, 0, 3, 1}, 2, {30, 150}},      // (0 + 90/2) / 1.5, (90/2 + 180) / 1.5
+        {"whole row halved", {0, 0, 4, 1}, 2, {45, 218}},  // means of pairs
+        {"off-centre crop", {0.5, 0, 3, 1}, 1, {133}},     // (0/2 + 90 + 180 + 255/2) / 3
     };
     for (const Case& c : cases) {
         const PixelImage scaled = installer::area_scale(row, c.region, c.width, 1);

@@ -12,7 +12,8 @@ namespace {
 TEST(Graphics, FirstPaintCreatesTheDeviceObjectsAndBothPicturesAtTheirDrawnSize) {
     test::TestWindow window;
     window->paint();
-    ASSERT_TRUE(window->canvas.device.renderTarget && window->canvas.device.brush && window->canvas.device.artwork && window->canvas.device.logo);
+    ASSERT_TRUE(window->canvas.device.renderTarget && window->canvas.device.brush && window->canvas.device.artwork &&
+                window->canvas.device.logo);
     const D2D1_SIZE_U art = window->canvas.device.artwork->GetPixelSize();
     const D2D1_SIZE_U logo = window->canvas.device.logo->GetPixelSize();
     EXPECT_EQ(art.width, 302u);
@@ -51,7 +52,8 @@ TEST(Graphics, ALostDeviceIsRebuiltByTheNextPaint) {
     EXPECT_FALSE(window->canvas.device.logo);
     EXPECT_EQ(window->canvas.textFormats.size(), formats);  // device-independent: kept
     ASSERT_NO_THROW(window->paint());
-    EXPECT_TRUE(window->canvas.device.renderTarget && window->canvas.device.brush && window->canvas.device.artwork && window->canvas.device.logo);
+    EXPECT_TRUE(window->canvas.device.renderTarget && window->canvas.device.brush && window->canvas.device.artwork &&
+                window->canvas.device.logo);
 }
 
 TEST(Graphics, OtherEndOfFrameFailuresAreErrors) {

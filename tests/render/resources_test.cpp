@@ -93,14 +93,14 @@ TEST(Resources, PicturesHaveTheirFormatsAndSizes) {
             UINT width;
             UINT height;
         };
-        for (const Case& c : {Case{101, GUID_ContainerFormatJpeg, 1920, 1080},
-                              Case{102, GUID_ContainerFormatPng, 1536, 1024}}) {
+        for (const Case& c :
+             {Case{101, GUID_ContainerFormatJpeg, 1920, 1080}, Case{102, GUID_ContainerFormatPng, 1536, 1024}}) {
             std::string bytes = resource_bytes(MAKEINTRESOURCEW(10), c.id);
             ASSERT_FALSE(bytes.empty()) << c.id;
             common::ComPtr<IWICStream> stream;
             ASSERT_HRESULT_SUCCEEDED(factory->CreateStream(stream.put()));
-            ASSERT_HRESULT_SUCCEEDED(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(bytes.data()),
-                                                                  static_cast<DWORD>(bytes.size())));
+            ASSERT_HRESULT_SUCCEEDED(
+                stream->InitializeFromMemory(reinterpret_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())));
             common::ComPtr<IWICBitmapDecoder> decoder;
             ASSERT_HRESULT_SUCCEEDED(
                 factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put()));

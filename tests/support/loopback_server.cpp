@@ -14,11 +14,8 @@ namespace test {
 
 namespace {
 
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() noexcept { return INVALID_SOCKET; }
-    static void close(type socket) noexcept { closesocket(socket); }
-};
+// INVALID_SOCKET is ~0, which is -1 as a signed number.
+using UniqueSocket = common::UniqueAny<SOCKET, ::closesocket, -1>;
 
 // Linux paths reach Windows programs through the Z: drive.
 std::filesystem::path windows_path_of_unix(const std::string& unixPath) {
@@ -38,7 +35,7 @@ std::string exchange(uint16_t port, const std::string& target, const std::string
     if (!started) {
         throw std::runtime_error("WSAStartup failed");
     }
-    common::UniqueHandle<SocketTraits> socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -46,8 +43,8 @@ std::string exchange(uint16_t port, const std::string& target, const std::string
     if (!socket || connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("cannot reach the loopback server's control port");
     }
-    const std::string request = "POST " + target + " HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
-                                "\r\n\r\n" + body;
+    const std::string request =
+        "POST " + target + " HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     for (size_t sent = 0; sent < request.size();) {
         const int count = send(socket.get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
         if (count <= 0) throw std::runtime_error("control request not sent");
@@ -95,16 +92,21 @@ LoopbackServer::LoopbackServer() {
 }
 
 nlohmann::json LoopbackServer::control(const std::string& command, const nlohmann::json& body) {
-    nlohmann::json answer = nlohmann::json::parse(exchange(port("control"), command, body.is_null() ? "" : body.dump()));
+    nlohmann::json answer =
+        nlohmann::json::parse(exchange(port("control"), command, body.is_null() ? "" : body.dump()));
     if (answer.contains("error")) {
         throw std::runtime_error(answer["error"].get<std::string>());
     }
     return answer;
 }
 
-void LoopbackServer::reset() { control("/reset", nullptr); }
+void LoopbackServer::reset() {
+    control("/reset", nullptr);
+}
 
-void LoopbackServer::mute(const std::string& listener) { control("/mute", {{"listener", listener}}); }
+void LoopbackServer::mute(const std::string& listener) {
+    control("/mute", {{"listener", listener}});
+}
 
 void LoopbackServer::script(const std::string& path, const std::vector<nlohmann::json>& responses) {
     control("/script", {{"path", path}, {"responses", responses}});
@@ -120,11 +122,14 @@ std::string LoopbackServer::serve_copy(const std::string& name, const std::files
 
 nlohmann::json LoopbackServer::signed_manifest(const std::filesystem::path& package, const std::string& version,
                                                const std::string& url, bool unchecked) {
-    return control("/sign", {{"package", unix_path_of(package)}, {"version", version}, {"url", url},
-                             {"unchecked", unchecked}})["manifest"];
+    return control(
+        "/sign",
+        {{"package", unix_path_of(package)}, {"version", version}, {"url", url}, {"unchecked", unchecked}})["manifest"];
 }
 
-nlohmann::json LoopbackServer::records() { return control("/records", nullptr); }
+nlohmann::json LoopbackServer::records() {
+    return control("/records", nullptr);
+}
 
 uint16_t LoopbackServer::port(const std::string& listener) const {
     if (!ports_.contains(listener)) {
@@ -138,11 +143,14 @@ std::string LoopbackServer::url(const std::string& listener, const std::string& 
     return scheme + "://localhost:" + std::to_string(port(listener)) + path;
 }
 
-std::filesystem::path LoopbackServer::www() const { return www_; }
+std::filesystem::path LoopbackServer::www() const {
+    return www_;
+}
 
 std::string recorded_header(const nlohmann::json& record, const std::string& name) {
     const auto lowered = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return text;
     };
     for (const auto& header : record["headers"]) {

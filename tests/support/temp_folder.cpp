@@ -4,8 +4,7 @@
 
 namespace test {
 
-TempFolder::TempFolder()
-    : path_(std::filesystem::temp_directory_path() / ("korvane-test-" + crypto::random_hex(6))) {
+TempFolder::TempFolder() : path_(std::filesystem::temp_directory_path() / ("korvane-test-" + crypto::random_hex(6))) {
     std::filesystem::create_directories(path_);
 }
 

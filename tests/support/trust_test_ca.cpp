@@ -10,17 +10,7 @@
 #include <iterator>
 #include <vector>
 
-#include "common/unique_handle.h"
-
-namespace {
-
-struct StoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type store) noexcept { CertCloseStore(store, 0); }
-};
-
-}  // namespace
+#include "common/cert_store.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) {
@@ -33,10 +23,10 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("trust_test_ca: cannot read the certificate\n", stderr);
         return 1;
     }
-    common::UniqueHandle<StoreTraits> store(CertOpenSystemStoreW(0, L"ROOT"));
-    if (!store || !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
-                                                    static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                    nullptr)) {
+    common::UniqueCertStore store(CertOpenSystemStoreW(0, L"ROOT"));
+    if (!store ||
+        !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
         std::fprintf(stderr, "trust_test_ca: cannot add the certificate (error %lu)\n", GetLastError());
         return 1;
     }

@@ -33,7 +33,9 @@ bool wait_until(const std::function<bool()>& done) {
 }
 
 // Attributes without following a final link (GetFileAttributesW reports the link itself).
-DWORD attributes_of(const std::filesystem::path& path) { return GetFileAttributesW(path.c_str()); }
+DWORD attributes_of(const std::filesystem::path& path) {
+    return GetFileAttributesW(path.c_str());
+}
 
 }  // namespace
 
@@ -58,8 +60,8 @@ void run_unix_shell(const std::string& command) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessW(L"Z:\\bin\\sh", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         throw std::runtime_error("cannot start /bin/sh under Wine");
     }
     // Handles of a Linux child are not waitable under Wine; callers poll for the effect instead.

@@ -33,16 +33,16 @@ TEST(Utf, EmbeddedZeroIsConvertedAndDoesNotEndTheText) {
 
 TEST(Utf, MalformedUtf8IsRefused) {
     const std::string cases[] = {
-        "\x80",                  // lone continuation byte
-        "ok\xBF",                // continuation byte after ASCII
-        "\xD0",                  // truncated two-byte sequence
-        "\xE2\x82",              // truncated three-byte sequence
-        "\xC0\xAF",              // overlong '/'
-        "\xE0\x80\xAF",          // overlong '/' in three bytes
-        "\xED\xA0\x80",          // encoded high surrogate
-        "\xED\xBF\xBF",          // encoded low surrogate
-        "\xF4\x90\x80\x80",      // beyond U+10FFFF
-        "\xFF",                  // never valid
+        "\x80",              // lone continuation byte
+        "ok\xBF",            // continuation byte after ASCII
+        "\xD0",              // truncated two-byte sequence
+        "\xE2\x82",          // truncated three-byte sequence
+        "\xC0\xAF",          // overlong '/'
+        "\xE0\x80\xAF",      // overlong '/' in three bytes
+        "\xED\xA0\x80",      // encoded high surrogate
+        "\xED\xBF\xBF",      // encoded low surrogate
+        "\xF4\x90\x80\x80",  // beyond U+10FFFF
+        "\xFF",              // never valid
     };
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(testing::PrintToString(bytes));
