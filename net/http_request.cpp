@@ -133,6 +133,12 @@ void set_dword_option(HINTERNET request, DWORD option, DWORD value, const char* 
     }
 }
 
+// See use_named_proxy(): empty while requests go through the system's proxy.
+std::wstring& named_proxy() {
+    static std::wstring proxy;
+    return proxy;
+}
+
 }  // namespace
 
 void InternetCloser::operator()(void* handle) const noexcept {
@@ -202,10 +208,14 @@ HttpRequest::HttpRequest(const std::string& url, const std::string& method, cons
         session = reuse->session;
         connection = reuse->connection;
     } else {
-        session.reset(
-            WinHttpOpen(kUserAgent, direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, async ? WINHTTP_FLAG_ASYNC : 0),
-            InternetCloser{});
+        const std::wstring& proxy = named_proxy();
+        const DWORD access = direct          ? WINHTTP_ACCESS_TYPE_NO_PROXY
+                             : proxy.empty() ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+                                             : WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        session.reset(WinHttpOpen(kUserAgent, access,
+                                  access == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, async ? WINHTTP_FLAG_ASYNC : 0),
+                      InternetCloser{});
         if (!session) {
             throw std::runtime_error(kCannotOpenNetwork);
         }
@@ -349,6 +359,10 @@ DWORD HttpRequest::read_some(char* destination, DWORD capacity, const char* mess
     const DWORD count = std::min<DWORD>(signals->bytes_read.load(), capacity);
     std::copy_n(signals->buffer, count, destination);
     return count;
+}
+
+void use_named_proxy(const std::wstring& proxy) {
+    named_proxy() = proxy;
 }
 
 bool pause_unless_cancelled(DWORD milliseconds, const std::atomic<bool>* cancel) {

@@ -133,6 +133,12 @@ inline HttpRequest open_request(const std::string& url, const std::string& metho
 // Installed on every request handle; the context value is the request's RequestSignals.
 void CALLBACK status_callback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD info_length);
 
+// Requests that are not direct go through the system's automatic proxy, the product's only choice.
+// A "host:port" given here names a proxy for them instead, and an empty string goes back to the
+// system's: Wine ignores the automatic proxy, so this is how a test reaches the fallback to a direct
+// connection that a failing proxy causes. Process-wide; change it only while no request opens.
+void use_named_proxy(const std::wstring& proxy);
+
 // Sleeps `milliseconds`, or less once the flag (may be null) is set; returns false when it was.
 bool pause_unless_cancelled(DWORD milliseconds, const std::atomic<bool>* cancel);
 

@@ -120,6 +120,29 @@ TEST_F(NetTest, RetryableTransportErrorsAreRepeatedThenPropagate) {
                        "Доступ к этому ресурсу временно ограничен (HTTP 403). Повторите позже.");
 }
 
+// A proxy that cannot be reached costs one attempt: the next one goes straight to the server, and
+// a failure there goes back to the proxy.
+TEST_F(NetTest, AFailingProxyFallsBackToADirectConnection) {
+    // Nothing listens on port 1 of the loopback address: connecting to the proxy is refused.
+    struct DeadProxy {
+        DeadProxy() { kr::use_named_proxy(L"127.0.0.1:1"); }
+        ~DeadProxy() { kr::use_named_proxy(L""); }
+    } proxy;
+    server().script("/downloads/launcher-release.json", statuses({200}));
+    const kr::HttpResponse answer =
+        kr::api_request(server().url("https", "/downloads/launcher-release.json"), "GET", "", "");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "answer 200");
+    EXPECT_EQ(requests().size(), 1u);
+
+    // Direct attempts that fail alternate with attempts through the proxy: of three, one reaches the
+    // server.
+    server().reset();
+    server().script("/dropped", {{{"drop", true}}});
+    EXPECT_THROW(kr::api_request(server().url("https", "/dropped"), "GET", "", ""), kr::NetworkError);
+    EXPECT_EQ(requests().size(), 1u);
+}
+
 // The second pause (700 ms) would end past the 25-second deadline of a login.
 TEST_F(NetTest, LoginDeadlineEndsTheRetries) {
     server().script("/api/login", {{{"status", 503}}, {{"status", 503}, {"delay", 24.1}}, {{"status", 200}}});
