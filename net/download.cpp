@@ -206,6 +206,11 @@ private:
     std::unique_ptr<HttpRequest> previous_;
 };
 
+std::function<void()>& before_rename_hook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 }  // namespace
 
 void download_file(const std::string& url, const std::filesystem::path& destination, uint64_t size,
@@ -235,6 +240,9 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
             if (!crypto::same_digest(digest, sha256)) {
                 throw DownloadIntegrityError(kDigestMismatch);
             }
+            if (before_rename_hook()) {
+                before_rename_hook()();
+            }
             common::throw_if_cancelled(cancel, kCancelled);
             if (!MoveFileExW(part.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
                 throw std::runtime_error(kRenameFailed);
@@ -255,6 +263,10 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
         }
         pause(kPauseStep * static_cast<DWORD>(attempt + 1), cancel);
     }
+}
+
+void set_before_rename_hook(std::function<void()> hook) {
+    before_rename_hook() = std::move(hook);
 }
 
 }  // namespace kr

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -25,5 +26,11 @@ struct DownloadRefused : std::runtime_error {
 void download_file(const std::string& url, const std::filesystem::path& destination, uint64_t size,
                    const std::string& sha256, std::atomic<float>* progress, std::atomic<bool>* cancel,
                    std::atomic<uint64_t>* bytes_done, const std::string& token, bool official);
+
+// Called by download_file once the whole file is received and verified, just before the cancel flag
+// is looked at for the last time and the file is renamed into place; empty (the default) for none.
+// The product never sets it: a test makes its cancel arrive there, at a moment no timing can aim
+// at. Process-wide; change it only while no download runs.
+void set_before_rename_hook(std::function<void()> hook);
 
 }  // namespace kr

@@ -252,6 +252,22 @@ TEST_F(DownloadTest, CancellationEndsAfterAtMostOneMoreRead) {
     EXPECT_EQ(files_left(), Names{});
 }
 
+// The last moment a cancel can still stop the download: the whole file is received and verified, and
+// only the rename is left. The download ends cancelled, and neither the file nor its part is left.
+TEST_F(DownloadTest, ACancelJustBeforeTheFinalRenameLeavesNoFile) {
+    const std::string digest = server().make_file("f", 300000, 11);
+    server().script("/whole", {file_answer()});
+    struct CancelBeforeRename {
+        explicit CancelBeforeRename(std::atomic<bool>& cancel) {
+            kr::set_before_rename_hook([&cancel] { cancel = true; });
+        }
+        ~CancelBeforeRename() { kr::set_before_rename_hook(nullptr); }
+    } hook(cancel);
+    test::expect_error([&] { download("/whole", 300000, digest); }, "Загрузка отменена");
+    EXPECT_EQ(bytesDone.load(), 300000u);
+    EXPECT_EQ(files_left(), Names{});
+}
+
 // Install folders below a Russian user name are the common case: every file call takes wide paths.
 TEST_F(DownloadTest, NonAsciiFolderNames) {
     const std::string digest = server().make_file("f", 70000, 10);
