@@ -8,7 +8,7 @@
 
 namespace installer {
 
-// The device-independent graphics factories, made once per window object. Each failure throws its
+// The device-independent graphics factories, made once per canvas. Each failure throws its
 // own message: they are start-up errors that the entry point reports.
 common::ComPtr<ID2D1Factory> create_d2d_factory();
 common::ComPtr<IDWriteFactory> create_write_factory();
