@@ -27,9 +27,7 @@ FrameKey frame_key_of(const ScreenModel& model, float scale) {
     key.scene.closeHovered = model.pointer_over(model.closeButton);
     key.scene.primaryHovered = model.pointer_over(done ? kLaunchButton : model.primaryButton);
     key.scene.secondaryHovered = done && model.pointer_over(model.secondaryButton);
-    // Each of the two screens with a change-folder button has its own.
-    key.scene.changeHovered = (s == Idle && model.pointer_over(model.changeButton)) ||
-                              (s == Failed && model.pointer_over(kFailedChangeButton));
+    key.scene.changeHovered = model.changeRegion && model.pointer_over(*model.changeRegion);
     key.scene.installDir = model.installDir;
     key.scene.errorText = model.errorText;
     key.scene.versionText = model.versionText;

@@ -25,6 +25,9 @@ ScreenModel Window::screen_model() const {
     model.secondaryButton = secondaryButton;
     model.changeButton = changeButton;
     model.closeButton = closeButton;
+    if (const UiRect* change = change_region()) {
+        model.changeRegion = *change;
+    }
     return model;
 }
 

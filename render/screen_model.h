@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/install_state.h"
@@ -35,6 +36,8 @@ struct ScreenModel {
     UiRect secondaryButton{};
     UiRect changeButton{};
     UiRect closeButton{};
+    // The change-folder button that a click would act on now, if the screen has a live one.
+    std::optional<UiRect> changeRegion;
 
     bool pointer_over(const UiRect& rect) const noexcept { return rect.contains(mouseX, mouseY); }
 };
