@@ -208,9 +208,6 @@ HWND create_main_window(Window& window, const WindowPlacement& placement) {
 }
 
 int run_installer(HINSTANCE instance, int showCommand) {
-    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        return 1;
-    }
     ::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     // Declared before the window object: COM is left only after the object has been destroyed.
     const common::ComApartment apartment;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Remakes the installer's pictures from scratch with ImageMagick 6 and Python 3 (no other tools):
-#   artwork.jpg  1920 x 1080, the left card's picture: a road at dusk running to the horizon
+#   artwork.jpg  the left card's picture, a road at dusk running to the horizon: drawn at 1920 x 1080,
+#                stored as its 736 x 1080 centre (the card shows only the middle 712 columns; the cut
+#                lies on JPEG block edges, so the pixels kept decode exactly as in the whole picture)
 #   logo.png     1536 x 1024 with alpha: the road mark and the KORVANE wordmark
 #   icon.ico     the road mark, PNG entries of 16 to 256 pixels
 # The palette is the window's: background #101114, accent #FF713B. The results are committed; run
@@ -87,7 +89,7 @@ convert "$work/base.png" "$work/stars.png" -composite "$work/halo.png" -compose 
   -compose over "$work/sun.png" -composite "$work/hills.png" -composite "$work/road.png" -composite \
   "$work/lights.png" -compose screen -composite -compose over \
   \( -size ${W}x${H} radial-gradient:'none-rgba(8,9,12,0.7)' \) -composite \
-  -attenuate 0.25 +noise Gaussian -strip -sampling-factor 4:2:0 -quality 82 \
+  -attenuate 0.25 +noise Gaussian -crop 736x${H}+592+0 +repage -strip -sampling-factor 4:2:0 -quality 82 \
   -define jpeg:optimize-coding=true "$here/artwork.jpg"
 
 # --- mark (the icon's picture and the logo's left part) ----------------------------------------

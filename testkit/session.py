@@ -37,15 +37,17 @@ class Session:
         shutil.rmtree(args.work, ignore_errors=True)
         os.makedirs(args.work)
 
-    def start(self, command):
-        process = subprocess.Popen(command, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+    def start(self, command, env=None, cwd=None, stderr=subprocess.DEVNULL):
+        """`command` with the session's environment plus `env`, in the folder `cwd`."""
+        process = subprocess.Popen(command, env=dict(self.env, **(env or {})), cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=stderr)
         self.processes.append(process)
         return process
 
-    def start_installer(self):
-        """The installer's process and its window, once the start screen is painted."""
-        process = self.start([self.args.wine_run, self.args.installer])
+    def start_installer(self, program=None, **start_options):
+        """The installer's process (`program`, by default the one on the command line; `start_options`
+        as for `start`) and its window, once the start screen is painted."""
+        process = self.start([self.args.wine_run, program or self.args.installer], **start_options)
         alive = lambda: process.poll() is None  # noqa: E731
         shown = window.InstallerWindow.find(90, alive=alive)
         check(shown is not None, "the installer window did not appear")

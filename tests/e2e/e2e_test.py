@@ -11,7 +11,10 @@ stand-in launcher's marker). Every process started here is stopped on every path
     e2e_test.py --wine-run ... --work DIR [unittest options, e.g. -k cancel]
 """
 import json
+import ntpath
 import os
+import re
+import shutil
 import subprocess
 import sys
 import time
@@ -19,6 +22,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 from testkit import launcher_package, prefix, signing, window as ui  # noqa: E402
+from testkit.known_dlls import is_known  # noqa: E402
 from testkit.checks import Failure, check, wait_until  # noqa: E402
 from testkit.servers import MANIFEST_PATH  # noqa: E402
 from testkit.session import Session, parse_arguments  # noqa: E402
@@ -116,6 +120,25 @@ class Installation(Session):
             if os.path.exists(os.path.join(self.control, name)):
                 os.remove(os.path.join(self.control, name))
 
+    def whole_road(self, program, folder, env, trace=os.devnull):
+        """`program` started in the current folder `folder` with `env` added to its environment, over
+        every road that loads DLLs: the start screen, the folder dialog (shown, then cancelled), a fresh
+        install and the launch. Wine's output goes to `trace`."""
+        self.clean_installation()
+        self.serve_release("1.0.0")
+        self.clear_control()
+        with open(trace, "w") as output:
+            process, window = self.start_installer(program, env=env, cwd=folder, stderr=output)
+            window.press("changeButton")  # "Изменить папку"
+            check(press_escape_in_other_window(window, 60), "the folder dialog did not appear")
+            self.wait_for(window, process, {"idle"}, 30, "folder dialog")
+            window.press("primaryButton")
+            self.wait_for(window, process, {"done"}, 120, "install")
+            window.press("launchButton")
+            check(self.wait_exit(process, 30, "launch") == 0, "the installer did not exit with code 0 after the launch")
+        check(wait_until(lambda: os.path.exists(os.path.join(self.control, "launched.txt")), 60),
+              "the installed launcher did not start")
+
     def fresh_install_quietly(self):
         self.clean_installation()
         self.serve_release("1.0.0")
@@ -123,6 +146,41 @@ class Installation(Session):
         window.press("primaryButton")
         self.wait_for(window, process, {"done"}, 120, "install")
         self.close(process, window)
+
+
+def press_escape_in_other_window(window, timeout):
+    """Escape in the first visible window other than the installer's (a dialog takes keys only while
+    the pointer is over it); whether one appeared within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for wid in ui.xdotool("search", "--onlyvisible", "--name", ".").split():
+            if wid != window.wid:
+                ui.xdotool("mousemove", "--window", wid, "60", "60", "key", "Escape")
+                # The pointer then rests on the artwork, where it lifts no button of the installer.
+                ui.xdotool("mousemove", *window.point(150, 520))
+                return True
+        time.sleep(0.1)
+    return False
+
+
+# With WINEDEBUG's "+pid", each line begins with the process and the thread.
+LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"([^"]+)" at \S+: \w+')
+
+
+def loaded_dll_names(trace, program):
+    """The file names (lower case) of the DLLs and drivers that Wine's loader trace shows the process
+    of `program` loading."""
+    with open(trace, errors="replace") as lines:
+        loads = [match.groups() for match in map(LOADED.match, lines) if match]
+    executable = os.path.basename(program).lower()
+    processes = {pid for pid, path in loads if ntpath.basename(path).lower() == executable}
+    return sorted({ntpath.basename(path).lower() for pid, path in loads
+                   if pid in processes and path.lower().endswith((".dll", ".drv"))})
+
+
+def wine_module(name):
+    """The name of a module in WINEDLLOVERRIDES: without ".dll", with any other extension."""
+    return name[:-4] if name.endswith(".dll") else name
 
 
 def ink(frame, box):
@@ -247,7 +305,44 @@ class Scenarios(unittest.TestCase):
         check(not window.exists(), "the window is still shown")
         check(not prefix.staging_folders(s.user), "the cancelled install left a staging folder")
 
+    def test_planted_dlls_are_never_loaded(self):
+        s = self.session
+        # The player's Downloads folder holds the installer; the process starts in another folder.
+        downloads = os.path.join(s.user, "Downloads", "korvane-planted")
+        current = os.path.join(s.args.work, "current")
+        for folder in (downloads, current):
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+        self.addCleanup(shutil.rmtree, downloads, True)
+        program = os.path.join(downloads, "Korvane-Setup.exe")
+        shutil.copyfile(s.args.installer, program)
+
+        # Every DLL that a whole run loads, in the installer's process, from Wine's loader trace.
+        trace = os.path.join(s.args.work, "loader-trace.txt")
+        tracing = {"KORVANE_WINEDEBUG": "+pid,+loaddll"}
+        s.whole_road(program, current, tracing, trace)
+        names = loaded_dll_names(trace, program)
+        for expected in ("winhttp.dll", "bcrypt.dll", "d2d1.dll", "dwrite.dll", "windowscodecs.dll", "comdlg32.dll"):
+            check(expected in names, f"the loader trace has no {expected}: {names}")
+
+        for folder in (downloads, current):
+            for name in names:
+                shutil.copyfile(s.args.planted_dll, os.path.join(folder, name))
+        # Wine's own load order, then Windows' for every DLL that is not a KnownDLL: the program's folder
+        # first (the current folder comes later in both orders).
+        windows_order = ";".join(f"{wine_module(name)}=n,b" for name in names if not is_known(name))
+        for order, overrides in (("wine", ""), ("windows", windows_order)):
+            # The loader's trace of each run stays in the work folder: it names who loaded what.
+            trace = os.path.join(s.args.work, f"loader-trace-{order}.txt")
+            try:
+                s.whole_road(program, current, {"KORVANE_WINEDLLOVERRIDES": overrides, **tracing}, trace)
+            finally:
+                # A planted DLL that ran may also have broken the run: the markers are the first failure.
+                loaded = [name for folder in (downloads, current) for name in os.listdir(folder)
+                          if name.endswith(".loaded")]
+                check(not loaded, f"with {order}'s load order the installer loaded planted DLLs: {sorted(loaded)}")
+
 
 if __name__ == "__main__":
-    ARGS, rest = parse_arguments(extra_options=("link-target",))
+    ARGS, rest = parse_arguments(extra_options=("link-target", "planted-dll"))
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

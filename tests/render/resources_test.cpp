@@ -93,8 +93,10 @@ TEST(Resources, PicturesHaveTheirFormatsAndSizes) {
             UINT width;
             UINT height;
         };
+        // The artwork is the 736 x 1080 centre of a 1920 x 1080 picture: the card's crop (302 x 458 at full
+        // height, 712 columns) with a few columns to spare, so nothing the card shows was cut.
         for (const Case& c :
-             {Case{101, GUID_ContainerFormatJpeg, 1920, 1080}, Case{102, GUID_ContainerFormatPng, 1536, 1024}}) {
+             {Case{101, GUID_ContainerFormatJpeg, 736, 1080}, Case{102, GUID_ContainerFormatPng, 1536, 1024}}) {
             std::string bytes = resource_bytes(MAKEINTRESOURCEW(10), c.id);
             ASSERT_FALSE(bytes.empty()) << c.id;
             common::ComPtr<IWICStream> stream;
