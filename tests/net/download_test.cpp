@@ -335,14 +335,19 @@ TEST_F(DownloadTest, EachSlowServerRuleGivesUpItsRequestAndResumes) {
     for (size_t i = 0; i < runs.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        EXPECT_NO_THROW(runs[i]->done.get());
-        EXPECT_EQ(crypto::sha256_file_hex(runs[i]->folder / "launcher.zip"), digest);
+        try {
+            runs[i]->done.get();
+            EXPECT_EQ(crypto::sha256_file_hex(runs[i]->folder / "launcher.zip"), digest);
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
         std::vector<nlohmann::json> seen;
         const nlohmann::json records = server().records();
         for (const auto& record : records["records"]) {
             if (record["path"] == c.path) seen.push_back(record);
         }
-        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen.size(), 2u);
+        if (seen.size() != 2) continue;
         const double gap = seen[1]["time"].get<double>() - seen[0]["time"].get<double>();
         std::printf("[ slow     ] %-20s resumed after %.1f s with %s\n", c.name, gap,
                     test::recorded_header(seen[1], "Range").c_str());
@@ -350,8 +355,8 @@ TEST_F(DownloadTest, EachSlowServerRuleGivesUpItsRequestAndResumes) {
         EXPECT_GE(gap, c.givenUpAfter - 0.5);
         EXPECT_LT(gap, c.givenUpAfter + 8.0);
         const std::string range = test::recorded_header(seen[1], "Range");
-        ASSERT_EQ(range.rfind("bytes=", 0), 0u) << range;
-        EXPECT_GE(std::stoull(range.substr(6)), c.resumedAtLeast) << range;
+        EXPECT_EQ(range.rfind("bytes=", 0), 0u) << range;
+        EXPECT_GE(std::stoull("0" + range.substr(6)), c.resumedAtLeast) << range;
     }
 }
 
