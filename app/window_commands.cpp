@@ -10,6 +10,7 @@
 #include "app/window_proc.h"
 #include "common/launcher_names.h"
 #include "install/folder_picker.h"
+#include "install/placement.h"
 #include "text/utf.h"
 
 namespace installer {
@@ -131,6 +132,12 @@ void Window::tick_at(int64_t now) {
         try {
             versionText = text::wide_from_utf8(finished.get());
             state.exchange(Done);
+        } catch (const install::PlacementNotRestored& error) {
+            // Some of the player's files could not be put back: whatever they asked for, they are
+            // told where the saved copies lie, and a close waits until they have seen it.
+            errorText = message_text(error);
+            state.exchange(Failed);
+            closeRequested = false;
         } catch (const std::exception& error) {
             if (cancelRequested.load()) {
                 state.exchange(Idle);
@@ -148,7 +155,9 @@ void Window::tick_at(int64_t now) {
     const int32_t s = state.load();
     const float target = progress_target(s, stepProgress.load());
     shownProgress += (target - shownProgress) * std::min(10.0f * frameDelta, 1.0f);
-    const float h = primaryButton.contains(mouseX, mouseY) ? 1.0f : 0.0f;
+    // The Done screen's launch button is narrower than the field's button: neither "Закрыть" nor
+    // the gap beside it lights it.
+    const float h = (s == Done ? kLaunchButton : primaryButton).contains(mouseX, mouseY) ? 1.0f : 0.0f;
     hover += (h - hover) * std::min(12.0f * frameDelta, 1.0f);
     if (s != shownState) {
         shownState = s;

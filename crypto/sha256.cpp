@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/cancellation.h"
 #include "common/windows_call.h"
 
 namespace crypto {
@@ -54,7 +55,7 @@ std::string sha256_hex(const void* bytes, size_t length) {
     return hasher.finish_hex();
 }
 
-std::string sha256_file_hex(const std::filesystem::path& file) {
+std::string sha256_file_hex(const std::filesystem::path& file, const std::atomic<bool>* cancel) {
     std::ifstream stream(file, std::ios::binary);
     if (!stream.is_open()) {
         throw std::runtime_error(kCannotOpenFile);
@@ -63,6 +64,7 @@ std::string sha256_file_hex(const std::filesystem::path& file) {
     std::vector<char> buffer(kFileChunk, '\0');
     // The last, short read sets both eof and fail; its bytes are hashed before the loop ends.
     while (stream) {
+        common::throw_if_cancelled(cancel, common::kInstallCancelled);
         stream.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         hasher.update(buffer.data(), static_cast<size_t>(stream.gcount()));
     }

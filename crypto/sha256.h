@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -44,7 +45,8 @@ std::string sha256_hex(const void* bytes, size_t length);
 bool same_digest(const std::string& left, const std::string& right);
 
 // Reads the file in 64 KiB chunks; never holds it whole in memory.
-// Throws "Не удалось проверить файл" when it cannot be opened, "Ошибка чтения файла" on a read error.
-std::string sha256_file_hex(const std::filesystem::path& file);
+// Throws "Не удалось проверить файл" when it cannot be opened, "Ошибка чтения файла" on a read error,
+// and "Установка отменена" between chunks once `cancel` (may be null) is set.
+std::string sha256_file_hex(const std::filesystem::path& file, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace crypto

@@ -4,14 +4,8 @@
 
 namespace install {
 
-namespace {
-
-constexpr char kCancelled[] = "Установка отменена";
-
-}  // namespace
-
 void throw_if_cancelled(const std::atomic<bool>* cancel) {
-    common::throw_if_cancelled(cancel, kCancelled);
+    common::throw_if_cancelled(cancel, common::kInstallCancelled);
 }
 
 }  // namespace install

@@ -77,6 +77,32 @@ bool held_by_another_run(const fs::path& folder) {
     return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// Written into a staging folder whose saved files the player was sent to; no run makes it otherwise.
+constexpr wchar_t kKeptMarker[] = L"restore-incomplete";
+constexpr wchar_t kSavedFiles[] = L"previous";
+
+// A kept staging folder (extended-length path) whose saved files are still there. A folder that
+// cannot be examined counts as holding some: the player's files are never guessed away.
+bool holds_players_saved_files(const fs::path& staging) {
+    const DWORD marker = GetFileAttributesW((staging / kKeptMarker).c_str());
+    if (marker == INVALID_FILE_ATTRIBUTES || is_link(marker) || is_folder(marker)) {
+        return false;
+    }
+    const fs::path saved = staging / kSavedFiles;
+    const DWORD attributes = GetFileAttributesW(saved.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) || !is_folder(attributes)) {
+        return attributes != INVALID_FILE_ATTRIBUTES || !is_gone(GetLastError());
+    }
+    try {
+        for (const WalkEntry& entry : walk_folder(saved)) {
+            if (!is_folder(entry.attributes)) return true;
+        }
+        return false;
+    } catch (const fs::filesystem_error&) {
+        return true;
+    }
+}
+
 // Removes each entry of the folder whose name is one of ours; returns those `remove` left there.
 template <typename Remove>
 std::vector<fs::path> remove_named(const fs::path& folder, bool (*is_ours)(std::wstring_view), Remove remove) {
@@ -120,7 +146,7 @@ bool remove_own_folder(const fs::path& folder) {
 std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
     return remove_named(folder, is_staging_folder_name, [](const fs::path& entry, DWORD attributes) {
         return !is_link(attributes) && is_folder(attributes) && !held_by_another_run(entry) &&
-               remove_folder_content(entry, attributes);
+               !holds_players_saved_files(entry) && remove_folder_content(entry, attributes);
     });
 }
 
@@ -130,9 +156,39 @@ std::vector<fs::path> remove_stale_shortcut_temporaries(const fs::path& folder) 
     });
 }
 
+void remove_made_folders_if_empty(const std::vector<fs::path>& made) noexcept {
+    try {
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            const fs::path path = common::extended_length_path(*it);
+            const DWORD attributes = GetFileAttributesW(path.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES && is_gone(GetLastError())) {
+                continue;
+            }
+            // RemoveDirectoryW takes only an empty folder; a link put in its place is not ours.
+            if (attributes == INVALID_FILE_ATTRIBUTES || is_link(attributes) || !is_folder(attributes) ||
+                !RemoveDirectoryW(path.c_str())) {
+                return;
+            }
+        }
+    } catch (...) {
+        // no memory for a path: the folders stay, empty
+    }
+}
+
+bool keep_staging_folder_for_player(const fs::path& staging) noexcept {
+    try {
+        const fs::path marker = common::extended_length_path(staging) / kKeptMarker;
+        const common::UniqueFileHandle file(
+            CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    } catch (...) {
+        return false;  // no memory for the path
+    }
+}
+
 StagingFolderHold::StagingFolderHold(const fs::path& folder)
     : handle_(CreateFileW(common::extended_length_path(folder).c_str(), FILE_LIST_DIRECTORY,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {}
 
 }  // namespace install

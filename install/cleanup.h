@@ -22,16 +22,29 @@ bool is_shortcut_temporary_name(std::wstring_view name);
 // True when the folder is gone (or was never there).
 bool remove_own_folder(const std::filesystem::path& folder);
 
+// Marks a staging folder whose "previous" folder holds the player's only copies of files an undo
+// could not put back (the error message names it). False when the mark could not be written; the
+// failure that named the folder is what the player must see, so nothing is thrown.
+bool keep_staging_folder_for_player(const std::filesystem::path& staging) noexcept;
+
 // Removes the staging folders that earlier, interrupted or failed runs left in `folder`, except
-// ones another running installer still holds (see StagingFolderHold). Returns what stayed.
+// ones another running installer still holds (see StagingFolderHold) and kept ones whose
+// "previous" folder still holds a file: those are the player's until they remove the saved files.
+// Returns what stayed.
 std::vector<std::filesystem::path> remove_stale_staging_folders(const std::filesystem::path& folder);
+
+// Removes the folders a failed run made on its way to the install folder (`made`, outermost
+// first), innermost first, each only while it is empty and no link; the walk stops at the first
+// that stays, as every folder above it then holds it.
+void remove_made_folders_if_empty(const std::vector<std::filesystem::path>& made) noexcept;
 
 // Removes the hidden shortcut temporaries that interrupted runs left in a shortcut folder. Returns
 // what stayed.
 std::vector<std::filesystem::path> remove_stale_shortcut_temporaries(const std::filesystem::path& folder);
 
 // Marks a staging folder as in use for as long as it lives, so that another installer's cleanup
-// passes it over. An open handle is the mark: it dies with the process, however that ends.
+// passes it over, and nothing can remove or rename the folder itself meanwhile (the handle does
+// not share deletion). An open handle is the mark: it dies with the process, however that ends.
 class StagingFolderHold {
 public:
     explicit StagingFolderHold(const std::filesystem::path& folder);

@@ -2,9 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "common/com_apartment.h"
 #include "common/install_state.h"
@@ -55,8 +57,8 @@ struct FetchedManifest {
 FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
     kr::HttpResponse response;
     try {
-        response =
-            kr::api_request(release_manifest_url(), "GET", "", "", kr::ApiCallLimits{cancel, kManifestTimeLimit});
+        response = kr::api_request(release_manifest_url(), "GET", "", "",
+                                   kr::ApiCallLimits{cancel, kManifestTimeLimit, release::kMaximumManifestBytes});
     } catch (...) {
         // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
         throw_if_cancelled(cancel);
@@ -72,13 +74,32 @@ FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
     return {std::move(manifest), std::move(release)};
 }
 
+// Creates the folder and whatever is missing above it, one folder at a time so that exactly the
+// ones this run made are known (outermost first): a failed run takes them away again. A failure
+// throws the error create_directories would, after removing what was made.
+std::vector<fs::path> create_missing_folders(const fs::path& folder) {
+    std::vector<fs::path> missing;
+    std::error_code error;
+    for (fs::path at = folder; !fs::exists(at, error) && !error; at = at.parent_path()) {
+        missing.push_back(at);
+        if (at.parent_path() == at) break;
+    }
+    std::reverse(missing.begin(), missing.end());
+    std::vector<fs::path> made;
+    for (const fs::path& at : missing) {
+        if (fs::create_directory(at, error)) {
+            made.push_back(at);
+        } else if (error) {
+            remove_made_folders_if_empty(made);
+            throw fs::filesystem_error("create_directories", folder, error);
+        }
+    }
+    return made;
+}
+
 // Beside the install folder, so that every later move stays on one volume and is a rename.
 fs::path create_staging_folder(const fs::path& parent) {
     std::error_code error;
-    fs::create_directories(parent, error);
-    if (error) {
-        throw fs::filesystem_error("create_directories", parent, error);
-    }
     const fs::path staging =
         parent / (common::kStagingPrefix + text::wide_from_utf8(crypto::random_hex(kStagingSuffixBytes)));
     if (staging.parent_path() != parent) {
@@ -92,6 +113,61 @@ fs::path create_staging_folder(const fs::path& parent) {
         throw std::runtime_error(kCannotCreateStaging);
     }
     return staging;
+}
+
+// Everything done in the staging folder beside the install folder: download, check, extraction
+// and placement. The staging folder goes on every path, except when it holds saved files the
+// player was sent to.
+std::string install_through_staging(const FetchedManifest& manifest, const fs::path& target, const fs::path& desktopDir,
+                                    const fs::path& programsDir, std::atomic<float>* progress,
+                                    std::atomic<bool>* cancel, std::atomic<uint64_t>* done,
+                                    std::atomic<int32_t>* state) {
+    const release::VerifiedRelease& release = manifest.release;
+    const fs::path parent = target.parent_path();
+    const fs::path staging = create_staging_folder(parent);
+    // Held open while in use, so that another installer's cleanup passes it over.
+    StagingFolderHold hold(staging);
+    // Extended-length, like every path below the staging folder: the extraction and the placement
+    // make theirs so, the download's part file is named after this one.
+    const fs::path archive = common::extended_length_path(staging / L"launcher.zip");
+    const fs::path payload = staging / L"payload";
+    const fs::path previous = staging / L"previous";
+    bool keepStaging = false;
+    try {
+        state->exchange(common::Downloading);
+        try {
+            kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
+        } catch (const kr::DownloadRefused&) {
+            throw std::runtime_error(kPackageRefused);
+        }
+        throw_if_cancelled(cancel);
+        state->exchange(common::Verifying);
+        release::verify_downloaded_archive(manifest.json, archive, cancel);
+        release::extract_update_package(archive, payload, cancel);
+        throw_if_cancelled(cancel);
+        state->exchange(common::Installing);
+        progress->exchange(0.0f);
+        try {
+            place_package_files(payload, target, desktopDir, programsDir, previous, progress, cancel, state);
+        } catch (const PlacementNotRestored&) {
+            // The message sends the player to the saved files: they stay, and later runs pass the
+            // folder over until the player has taken them away. An undo that restored everything
+            // needs them no more than a success does.
+            keepStaging = true;
+            keep_staging_folder_for_player(staging);
+            throw;
+        }
+    } catch (...) {
+        if (!keepStaging) {
+            hold.release();
+            remove_own_folder(staging);
+        }
+        throw;
+    }
+    hold.release();
+    remove_own_folder(staging);
+    remove_stale_staging_folders(parent);
+    return release.version;
 }
 
 }  // namespace
@@ -111,52 +187,17 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     state->exchange(common::Preparing);
 
     const FetchedManifest manifest = fetch_verified_manifest(cancel);
-    const release::VerifiedRelease& release = manifest.release;
-    total->exchange(release.size);
+    total->exchange(manifest.release.size);
     throw_if_cancelled(cancel);
 
-    const fs::path parent = target.parent_path();
-    const fs::path staging = create_staging_folder(parent);
-    StagingFolderHold hold(staging);
-    // Extended-length, like every path below the staging folder: the extraction and the placement
-    // make theirs so, the download's part file is named after this one.
-    const fs::path archive = common::extended_length_path(staging / L"launcher.zip");
-    const fs::path payload = staging / L"payload";
-    const fs::path previous = staging / L"previous";
-    bool keepStaging = false;
+    // A first install may need the folders above the install folder; a failed one leaves none.
+    const std::vector<fs::path> madeOnTheWay = create_missing_folders(target.parent_path());
     try {
-        state->exchange(common::Downloading);
-        try {
-            kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
-        } catch (const kr::DownloadRefused&) {
-            throw std::runtime_error(kPackageRefused);
-        }
-        throw_if_cancelled(cancel);
-        state->exchange(common::Verifying);
-        release::verify_downloaded_archive(manifest.json, archive);
-        release::extract_update_package(archive, payload);
-        throw_if_cancelled(cancel);
-        state->exchange(common::Installing);
-        progress->exchange(0.0f);
-        try {
-            place_package_files(payload, target, desktopDir, programsDir, previous, progress, cancel, state);
-        } catch (const PlacementNotRestored&) {
-            // The message sends the player to the saved files: they stay. An undo that restored
-            // everything needs them no more than a success does.
-            keepStaging = true;
-            throw;
-        }
+        return install_through_staging(manifest, target, desktopDir, programsDir, progress, cancel, done, state);
     } catch (...) {
-        if (!keepStaging) {
-            hold.release();
-            remove_own_folder(staging);
-        }
+        remove_made_folders_if_empty(madeOnTheWay);
         throw;
     }
-    hold.release();
-    remove_own_folder(staging);
-    remove_stale_staging_folders(parent);
-    return release.version;
 }
 
 }  // namespace install

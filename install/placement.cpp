@@ -87,7 +87,7 @@ std::vector<fs::path> missing_folders_towards(const fs::path& installDir, const 
 // made, the folder goes back so that the install folder is missing again.
 void place_into_new_folder(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
                            const fs::path& programsDir, std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
-    replace_path_with_retry(common::extended_length_path(payload), common::extended_length_path(installDir));
+    replace_path_with_retry(common::extended_length_path(payload), common::extended_length_path(installDir), cancel);
     try {
         throw_if_cancelled(cancel);
         state->exchange(common::Shortcuts);
@@ -162,6 +162,8 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
     if (!fs::create_directory(staging)) {
         throw std::runtime_error(kCannotPrepareFiles);
     }
+    // Another installer working on the same folder passes a held staging folder over.
+    StagingFolderHold hold(staging);
 
     PlacementRecord record;
     try {
@@ -192,7 +194,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
                 record.createdDirs.push_back(folder);
             }
             make_replaceable(destination);
-            replace_path_with_retry(staging / relative, destination);
+            replace_path_with_retry(staging / relative, destination, cancel);
             record.placed.push_back(relative);
             progress->exchange(static_cast<float>(record.placed.size()) / static_cast<float>(fileList.size()));
         }
@@ -202,6 +204,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
         create_launcher_shortcuts(linkedDir, desktopDir, programsDir);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
+        hold.release();
         if (!roll_back(record, installDir, staging, backup)) {
             throw PlacementNotRestored(kCannotRestore + backup_location(backup));
         }
@@ -209,6 +212,7 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
     }
 
     // The new files are in place: staging folders of this run and of interrupted earlier ones go.
+    hold.release();
     remove_own_folder(staging);
     remove_stale_staging_folders(installDir);
 }
@@ -220,7 +224,7 @@ bool launcher_last(const fs::path& a, const fs::path& b) {
     return a != launcher && b == launcher;
 }
 
-void replace_path_with_retry(const fs::path& from, const fs::path& to) {
+void replace_path_with_retry(const fs::path& from, const fs::path& to, const std::atomic<bool>* cancel) {
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -230,6 +234,8 @@ void replace_path_with_retry(const fs::path& from, const fs::path& to) {
         if (attempt == kMoveAttempts || !is_held_open(error)) {
             break;
         }
+        // The player may give up on a launcher that will not close: a cancel ends the wait.
+        throw_if_cancelled(cancel);
         Sleep(kMovePauseMs);
     }
     throw std::runtime_error(kCannotReplace + text::utf8_from_wide(to.filename().native()) + kCannotReplaceCode +

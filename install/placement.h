@@ -29,8 +29,10 @@ public:
 // Replace-existing, write-through move of a file or folder on one volume. A running launcher may
 // still hold the destination open, so access, sharing and lock violations are retried for about
 // five seconds; then, or at once for any other error, throws "Не удалось заменить <name>
-// (Windows <code>). Закройте лаунчер и повторите попытку.".
-void replace_path_with_retry(const std::filesystem::path& from, const std::filesystem::path& to);
+// (Windows <code>). Закройте лаунчер и повторите попытку.". Between attempts a set `cancel` (may
+// be null; an undo passes none, it must finish) ends the wait with "Установка отменена".
+void replace_path_with_retry(const std::filesystem::path& from, const std::filesystem::path& to,
+                             const std::atomic<bool>* cancel = nullptr);
 
 // Ordering for a stable sort of relative paths: the top-level "KORLAUNCHER.exe" goes after every
 // other file, so an interrupted update never leaves a new executable beside old files.

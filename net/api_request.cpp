@@ -78,10 +78,10 @@ bool reached(uint64_t deadline) {
 }
 
 HttpResponse exchange(const std::string& url, const std::string& method, const std::string& body,
-                      const std::string& token, uint64_t deadline, bool direct, const std::atomic<bool>* cancel) {
+                      const std::string& token, uint64_t deadline, bool direct, const ApiCallLimits& limits) {
     HttpRequest request = open_request(url, method, body, token, false, false, deadline, direct, std::wstring(),
-                                       nullptr, RequestLimits{cancel, 0});
-    return read_response(request, method == "HEAD");
+                                       nullptr, RequestLimits{limits.cancel, 0});
+    return read_response(request, method == "HEAD", limits.largest_body);
 }
 
 }  // namespace
@@ -110,11 +110,11 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
         }
         const bool last = !endpoint.repeatable || attempt == kAttempts - 1;
         try {
-            result = exchange(url, method, body, token, deadline, direct, cancel);
+            result = exchange(url, method, body, token, deadline, direct, limits);
             if (loginFallback && result.status == 409) {
                 const std::string loginUrl =
                     std::string(path.substr(0, path.size() - kRegisterWord.size())) + "login" + url.substr(path.size());
-                HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct, cancel);
+                HttpResponse login = exchange(loginUrl, "POST", *loginBody, token, deadline, direct, limits);
                 if (login.status != 401) {
                     result = std::move(login);
                 }

@@ -14,10 +14,13 @@ namespace kr {
 //
 // `limits` serves callers that must bound a call the endpoint table leaves open: `cancel` gives up the
 // current attempt at once and makes it the last, and `time_limit` (milliseconds, 0 for none) sets a
-// deadline over all attempts where the endpoint has none of its own.
+// deadline over all attempts where the endpoint has none of its own; `largest_body` (bytes, 0 for
+// the general 16 MiB) refuses a longer answer with "Ответ сервера слишком большой" before it is
+// read whole.
 struct ApiCallLimits {
     const std::atomic<bool>* cancel = nullptr;
     uint64_t time_limit = 0;
+    size_t largest_body = 0;
 };
 
 HttpResponse api_request(const std::string& url, const std::string& method, const std::string& body,

@@ -1,6 +1,7 @@
 #include "net/download.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -59,6 +60,16 @@ void remove_quietly(const std::filesystem::path& part) noexcept {
     }
 }
 
+// A server that refused to resume a transfer it had let run too slow (the idle limit or the
+// progress floor). The whole download starts again from the beginning; should its last attempt end
+// the same way, the slowness is what the player is told: resuming would not have helped a server
+// that trickles. A connection that merely dropped stays "cannot resume", the one thing that would
+// have saved it.
+struct ResumeRefused : DownloadIntegrityError {
+    explicit ResumeRefused(std::exception_ptr slowness) : DownloadIntegrityError(kNoResume), cause(slowness) {}
+    std::exception_ptr cause;
+};
+
 // The bytes one range request brought in consecutive windows of kProgressWindow.
 class ProgressFloor {
 public:
@@ -112,10 +123,16 @@ public:
 private:
     // A transient failure resumes the range at the current offset, at most three requests per range.
     void fetch_range(uint64_t last) {
+        std::exception_ptr tooSlow;
         for (int retry = 0;; ++retry) {
             try {
                 request_range(last);
                 return;
+            } catch (const DownloadIntegrityError&) {
+                if (tooSlow) {
+                    throw ResumeRefused(tooSlow);
+                }
+                throw;
             } catch (const NetworkError& error) {
                 // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
                 common::throw_if_cancelled(cancel_, kCancelled);
@@ -125,6 +142,7 @@ private:
                 if (offset_ == last + 1) {
                     return;
                 }
+                tooSlow = error.code == ERROR_WINHTTP_TIMEOUT ? std::current_exception() : nullptr;
                 pause(kPauseStep * static_cast<DWORD>(retry + 1), cancel_);
             }
         }
@@ -248,9 +266,16 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
                 throw std::runtime_error(kRenameFailed);
             }
             return;
-        } catch (const DownloadIntegrityError&) {
+        } catch (const DownloadIntegrityError& error) {
             remove_quietly(part);
-            if ((cancel != nullptr && cancel->load()) || attempt == kAttempts - 1) {
+            if (cancel != nullptr && cancel->load()) {
+                throw;
+            }
+            if (attempt == kAttempts - 1) {
+                const auto* refused = dynamic_cast<const ResumeRefused*>(&error);
+                if (refused != nullptr) {
+                    std::rethrow_exception(refused->cause);
+                }
                 throw;
             }
         } catch (...) {

@@ -142,7 +142,10 @@ void use_named_proxy(const std::wstring& proxy);
 // Sleeps `milliseconds`, or less once the flag (may be null) is set; returns false when it was.
 bool pause_unless_cancelled(DWORD milliseconds, const std::atomic<bool>* cancel);
 
-// Reads the whole answer (at most 16 MiB), checking it against its Content-Length.
-HttpResponse read_response(HttpRequest& request, bool is_head);
+// Reads the whole answer, checking it against its Content-Length. A body longer than
+// `largest_body` bytes (0: 16 MiB) fails with "Ответ сервера слишком большой" as soon as the
+// Content-Length announces it or the bytes received pass it, so a caller that knows how small its
+// answer honestly is never holds more.
+HttpResponse read_response(HttpRequest& request, bool is_head, size_t largest_body = 0);
 
 }  // namespace kr

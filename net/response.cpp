@@ -56,7 +56,8 @@ std::wstring HttpRequest::response_header(const std::wstring& name) const {
     return std::wstring(value, std::find(std::begin(value), std::end(value), L'\0'));
 }
 
-HttpResponse read_response(HttpRequest& request, bool is_head) {
+HttpResponse read_response(HttpRequest& request, bool is_head, size_t largest_body) {
+    const size_t largest = largest_body == 0 ? kLargestBody : std::min(largest_body, kLargestBody);
     HttpResponse response;
     response.status = request.response_status();
 
@@ -65,6 +66,9 @@ HttpResponse read_response(HttpRequest& request, bool is_head) {
     const bool lengthKnown =
         WinHttpQueryHeaders(request.handle.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &length, WINHTTP_NO_HEADER_INDEX) != FALSE;
+    if (!is_head && lengthKnown && contentLength > largest) {
+        throw std::runtime_error(kAnswerTooLarge);
+    }
 
     char buffer[kReadBuffer];
     for (;;) {
@@ -76,10 +80,10 @@ HttpResponse read_response(HttpRequest& request, bool is_head) {
             }
             return response;
         }
-        response.body.append(buffer, count);
-        if (response.body.size() > kLargestBody) {
+        if (count > largest - response.body.size()) {
             throw std::runtime_error(kAnswerTooLarge);
         }
+        response.body.append(buffer, count);
     }
 }
 

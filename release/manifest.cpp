@@ -52,11 +52,12 @@ VerifiedRelease verify_release_manifest(const nlohmann::json& manifest) {
     return {checked.version, checked.url, checked.size, checked.sha256};
 }
 
-void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive) {
+void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive,
+                               const std::atomic<bool>* cancel) {
     const VerifiedRelease release = verify_release_manifest(manifest);
     // A file of the wrong length is refused before a byte of it is hashed.
     if (std::filesystem::file_size(archive) != release.size ||
-        !crypto::same_digest(crypto::sha256_file_hex(archive), release.sha256)) {
+        !crypto::same_digest(crypto::sha256_file_hex(archive, cancel), release.sha256)) {
         throw std::runtime_error(kArchiveChanged);
     }
 }

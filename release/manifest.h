@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -34,7 +35,9 @@ struct VerifiedRelease {
 // publisher's key; otherwise throws std::runtime_error with the user-facing reason.
 VerifiedRelease verify_release_manifest(const nlohmann::json& manifest);
 
-// verify_release_manifest again, then the archive's size and SHA-256 against the manifest's.
-void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive);
+// verify_release_manifest again, then the archive's size and SHA-256 against the manifest's. The
+// hashing stops with "Установка отменена" once `cancel` (may be null) is set.
+void verify_downloaded_archive(const nlohmann::json& manifest, const std::filesystem::path& archive,
+                               const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace release

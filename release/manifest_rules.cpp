@@ -80,7 +80,8 @@ int hex_digit_value(char c) {
 nlohmann::json parse_release_manifest(std::string_view body) {
     const nlohmann::json refused(nlohmann::json::value_t::discarded);
     // The parser stops at a zero byte as at the end, so "{...}\0anything" would pass for "{...}".
-    if (body.find('\0') != std::string_view::npos || body.substr(0, 3) == "\xEF\xBB\xBF" || nests_too_deep(body)) {
+    if (body.size() > kMaximumManifestBytes || body.find('\0') != std::string_view::npos ||
+        body.substr(0, 3) == "\xEF\xBB\xBF" || nests_too_deep(body)) {
         return refused;
     }
     // The parser keeps the last of two equal names; which one the publisher meant is unknowable.

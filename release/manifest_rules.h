@@ -4,6 +4,7 @@
 // publisher's release tool compiles this same file on Linux, so what it signs and what the
 // installer accepts cannot drift apart.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,8 +20,16 @@ struct ReleaseVersion {
     std::uint32_t patch = 0;
 };
 
+// The largest manifest body accepted. The five signed members at their largest (a 2048-byte URL,
+// the 128-digit signature, the 64-digit hash, the version and the size) with their names and the
+// release tool's indented layout come to about 2.4 KiB; 8 KiB leaves room for a few members of the
+// publisher's own and no more. The installer stops reading a longer answer ("Ответ сервера слишком
+// большой"), so a padded manifest costs neither memory nor parsing time, nor delays a cancel.
+inline constexpr std::size_t kMaximumManifestBytes = 8192;
+
 // The manifest as received: exactly these bytes as one JSON text, or the discarded value (which
-// the checks refuse as unsigned). Refused: a byte-order mark, a zero byte anywhere, anything but
+// the checks refuse as unsigned). Refused: a body longer than kMaximumManifestBytes, a byte-order
+// mark, a zero byte anywhere, anything but
 // whitespace after the value, a member name twice in one object, and nesting deeper than a
 // manifest needs, which is judged before the parser builds anything so a hostile body stays cheap.
 nlohmann::json parse_release_manifest(std::string_view body);

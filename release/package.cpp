@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/cancellation.h"
 #include "common/long_path.h"
 #include "common/unique_handle.h"
 #include "release/package_verdict.h"
@@ -32,15 +33,19 @@ std::filesystem::path path_from_ascii(const std::string& name) {
     throw std::runtime_error(message);
 }
 
-void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output) {
+void extract_file(mz_zip_archive& zip, const PackageEntry& file, const std::filesystem::path& output,
+                  const std::atomic<bool>* cancel) {
     // A package may nest its files past MAX_PATH; the extended form also turns each '/' into a backslash.
     const std::filesystem::path target = common::extended_length_path(output / path_from_ascii(file.relativeName));
     std::filesystem::create_directories(target.parent_path());
     FileStream stream(_wfopen(target.c_str(), L"wb"));
+    // A file may inflate to hundreds of MiB: the flag is looked at with every chunk. No exception
+    // may cross the library's C frames, so a cancel stops the inflation and is reported after it.
     const PackageSink write = [&](const void* data, size_t size) {
-        return std::fwrite(data, 1, size, stream.get()) == size;
+        return !(cancel != nullptr && cancel->load()) && std::fwrite(data, 1, size, stream.get()) == size;
     };
     if (!stream || !inflate_package_file(zip, file, write)) {
+        common::throw_if_cancelled(cancel, common::kInstallCancelled);
         refuse(kPackageExtractFailed);
     }
     // Buffered bytes reach the disk at fclose: a full disk shows up here, not as a short file.
@@ -80,7 +85,8 @@ void ensure_no_reparse_points(const std::filesystem::path& folder) {
     }
 }
 
-void extract_update_package(const std::filesystem::path& archive, const std::filesystem::path& output) {
+void extract_update_package(const std::filesystem::path& archive, const std::filesystem::path& output,
+                            const std::atomic<bool>* cancel) {
     if (std::filesystem::exists(output)) refuse(kOutputExists);
     ensure_no_reparse_points(output);
 
@@ -97,7 +103,8 @@ void extract_update_package(const std::filesystem::path& archive, const std::fil
     if (!verdict.problems.empty()) refuse(verdict.problems.front().refusal);
     std::filesystem::create_directories(common::extended_length_path(output));
     for (const PackageEntry& file : verdict.files) {
-        extract_file(reader.get(), file, output);
+        common::throw_if_cancelled(cancel, common::kInstallCancelled);
+        extract_file(reader.get(), file, output, cancel);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/install_task.h"
 #include "app/window.h"
+#include "install/placement.h"
 
 namespace fake_task {
 namespace {
@@ -103,6 +104,9 @@ std::string InstallTaskBody::operator()() const {
     while (!control().released) {
         if (control().endOnCancel && window->cancelRequested.load()) {
             ++control().finished;
+            if (control().ending.restoreIncomplete) {
+                throw install::PlacementNotRestored(control().ending.error);
+            }
             throw std::runtime_error("Установка отменена");
         }
         control().changed.wait_for(lock, std::chrono::milliseconds(5));
@@ -110,6 +114,9 @@ std::string InstallTaskBody::operator()() const {
     ++control().finished;
     if (control().foreignException) {
         throw 42;
+    }
+    if (control().ending.restoreIncomplete) {
+        throw install::PlacementNotRestored(control().ending.error);
     }
     if (!control().ending.error.empty()) {
         throw std::runtime_error(control().ending.error);

@@ -166,6 +166,40 @@ TEST_F(WindowCommands, ClosingDuringAnInstallWaitsForTheTask) {
     EXPECT_FALSE(window.alive());
 }
 
+// The undo after a cancel could not put every file back: the player must learn where the saved
+// copies lie, whether they pressed Cancel or closed the window.
+TEST_F(WindowCommands, AnIncompleteRestoreIsShownAfterACancelAndAfterAClose) {
+    const std::string message = "Не удалось восстановить файлы. Резервная копия сохранена: C:\\Apps\\previous";
+    const std::wstring shown = L"Не удалось восстановить файлы. Резервная копия сохранена: C:\\Apps\\previous";
+    struct Case {
+        const char* name;
+        void (*act)(installer::Window&);
+    };
+    const Case cases[] = {
+        {"cancel", [](installer::Window& w) { w.click(kEnterX, kEnterY); }},
+        {"close glyph", [](installer::Window& w) { w.click(840, 30); }},
+        {"WM_CLOSE", [](installer::Window& w) { ::SendMessageW(w.hwnd, WM_CLOSE, 0, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_task::reset({"", message, true});
+        fake_task::end_on_cancel();
+        start();
+        window->state = Installing;
+        settle();
+        c.act(*window);
+        ASSERT_TRUE(window->cancelRequested.load());
+        ASSERT_TRUE(window.tick_until_task_taken());
+        ASSERT_TRUE(window.alive());
+        EXPECT_EQ(window->state.load(), Failed);
+        EXPECT_EQ(window->errorText, shown);
+        EXPECT_FALSE(window->closeRequested);
+    }
+    // Seen: a second close closes.
+    ::SendMessageW(window->hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(window.alive());
+}
+
 TEST_F(WindowCommands, CloseRequestsWithoutATaskDestroyTheWindow) {
     struct Case {
         const char* name;

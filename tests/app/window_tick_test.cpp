@@ -73,6 +73,22 @@ TEST_F(WindowTick, HoverFollowsThePrimaryButtonRegion) {
     EXPECT_NEAR(window->hover, 0.4f, 1e-5);
 }
 
+// The result screen's launch button is narrower than the field's button: over "Закрыть" or the
+// gap beside it nothing lights the launch button.
+TEST_F(WindowTick, OnTheDoneScreenHoverFollowsTheLaunchButtonOnly) {
+    window->state = Done;
+    const struct {
+        float x;
+        float hover;
+    } points[] = {{500, 1.0f}, {663, 1.0f}, {670, 0.0f}, {700, 0.0f}, {820, 0.0f}, {500, 1.0f}};
+    for (const auto& point : points) {
+        window->mouseX = point.x;
+        window->mouseY = 470;
+        step(0.1);
+        EXPECT_NEAR(window->hover, point.hover, 1e-5) << point.x;
+    }
+}
+
 TEST_F(WindowTick, AStateChangeRestartsTheFade) {
     step(0.05);
     EXPECT_EQ(window->stateFade, 1.0f);

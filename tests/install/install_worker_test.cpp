@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <thread>
@@ -16,6 +17,7 @@
 
 #include "common/install_state.h"
 #include "common/long_path.h"
+#include "install/cleanup.h"
 #include "tests/install/package_fixture.h"
 #include "tests/install/worker_fixture.h"
 #include "tests/release/sample_package.h"
@@ -38,6 +40,7 @@ constexpr char kDownloadCancelled[] = "Загрузка отменена";
 constexpr char kManifestUnavailable[] =
     "Не удалось получить файлы лаунчера. Проверьте подключение и повторите попытку.";
 constexpr char kNotSigned[] = "Обновление не подписано издателем";
+constexpr char kAnswerTooLarge[] = "Ответ сервера слишком большой";
 constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
 constexpr char kPackageRefused[] = "Официальный сервер не отдал файл установки";
 constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
@@ -63,6 +66,15 @@ std::vector<test::ZipEntry> package_of(const std::string& release) {
     entries.emplace_back("KORLAUNCHER/assets/images/background.png",
                          incompressible(12 << 20, static_cast<uint32_t>(release.size())));
     return entries;
+}
+
+// A signed manifest with an extra member of 400,000 empty lists: still validly signed (extra
+// members are not), but no manifest is that large.
+nlohmann::json padded(nlohmann::json manifest) {
+    manifest["a"] = nlohmann::json::array();
+    for (int i = 0; i < 400'000; ++i)
+        manifest["a"].push_back(nlohmann::json::array());
+    return manifest;
 }
 
 // What the install folder holds once the package is in place.
@@ -325,6 +337,16 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
              server.script(kManifestPath, {{{"body", "<html>"}}});
          },
          kNotSigned, 1},
+        // A signed manifest padded with an extra member is refused before it is parsed, whether its
+        // length is announced or it simply goes on.
+        {"signed manifest padded past 1 MiB",
+         [&] { serve_manifest(padded(publish_package(package_of("padded"), "1.0.0"))); }, kAnswerTooLarge, 1},
+        {"signed manifest padded past 1 MiB, no Content-Length",
+         [&] {
+             const nlohmann::json manifest = padded(publish_package(package_of("padded"), "1.0.0"));
+             server.script(kManifestPath, {{{"body", manifest.dump()}, {"content_length", "omit"}}});
+         },
+         kAnswerTooLarge, 1},
         {"signature altered",
          [&] {
              nlohmann::json manifest = publish_package(package_of("altered"), "1.0.0");
@@ -364,7 +386,8 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         state = common::Preparing;
         EXPECT_EQ(failure(), c.message);
         EXPECT_EQ(server.records()["records"].size(), c.requests);
-        EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
+        // The run made the install folder's parent: it is gone again.
+        EXPECT_FALSE(fs::exists(installDir.parent_path()));
         EXPECT_FALSE(shortcuts_exist());
     }
 }
@@ -380,8 +403,37 @@ TEST_F(InstallWorker, CancelDuringTheDownloadLeavesNothingBehind) {
         EXPECT_STREQ(error.what(), kDownloadCancelled);  // the download's own word; the window shows none
     }
     EXPECT_EQ(state.load(), common::Downloading);
-    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(installDir.parent_path()));
     EXPECT_FALSE(shortcuts_exist());
+}
+
+// A first install into a folder whose parents do not exist makes them; a failed run takes away
+// exactly those, and only while they are empty.
+TEST_F(InstallWorker, AFailedRunRemovesOnlyTheEmptyFoldersItMade) {
+    const fs::path games = temp / "Games";
+    installDir = games / "New" / "Deeper" / "Korvane Launcher";
+    struct Case {
+        const char* name;
+        test::Tree before;  // below Games; empty: Games does not exist
+        std::vector<std::string> after;
+    };
+    const Case cases[] = {
+        {"nothing above existed", {}, {}},
+        {"Games held the player's file", {{"notes.txt", "mine"}}, {"notes.txt"}},
+        {"New existed, empty", {{"New/", ""}}, {"New"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.reset();
+        fs::remove_all(games);
+        if (!c.before.empty()) test::write_tree(games, c.before);
+        publish(package_of("missing"), "1.0.0", {{"status", 404}});
+        EXPECT_EQ(failure(), kPackageRefused);
+        EXPECT_EQ(names_in(games), c.after);
+        if (c.before.count("New/") != 0) {
+            EXPECT_TRUE(fs::is_empty(games / "New"));
+        }
+    }
 }
 
 TEST_F(InstallWorker, UpdateWhoseUndoRestoredEveryFileLeavesNothingBehind) {
@@ -396,6 +448,37 @@ TEST_F(InstallWorker, UpdateWhoseUndoRestoredEveryFileLeavesNothingBehind) {
 
     EXPECT_EQ(test::read_tree(installDir), installed);
     EXPECT_FALSE(shortcuts_exist());
+    EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
+}
+
+// A launcher that will not let go of its executable: the placement waits for it, and a cancel ends
+// that wait at once; the undo then puts every replaced file back.
+TEST_F(InstallWorker, CancelWhileWaitingForAHeldFileEndsWithinASecond) {
+    const test::Tree installed = tree_of(package_of("installed"));
+    test::write_tree(installDir, installed);
+    publish(package_of("update"), "1.5.0");
+    const auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
+    std::future<std::string> run = start();
+    ASSERT_TRUE(wait_until([&] { return state.load() == common::Installing && progress.load() > 0.5f; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // well inside the five seconds of waiting
+    ASSERT_EQ(run.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    // A second installer's cleanup passes over both staging folders of this run, the one beside the
+    // install folder and the one inside it that the files are moved from.
+    EXPECT_EQ(install::remove_stale_staging_folders(installDir.parent_path()).size(), 1u);
+    EXPECT_EQ(install::remove_stale_staging_folders(installDir).size(), 1u);
+    const auto pressed = std::chrono::steady_clock::now();
+    cancel = true;
+    std::string error;
+    try {
+        ADD_FAILURE() << "installed " << run.get();
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    std::printf("[ cancel   ] waiting for a held executable: ended %.3f s after the cancel\n", elapsed);
+    EXPECT_EQ(error, kCancelled);
+    EXPECT_LT(elapsed, 2.0);  // the player waits at most a second; the rest is room for a loaded machine
+    EXPECT_EQ(test::read_tree(installDir), installed);
     EXPECT_EQ(names_in(installDir.parent_path()), std::vector<std::string>{"Korvane Launcher"});
 }
 
@@ -435,6 +518,18 @@ TEST_F(InstallWorker, UpdateWhoseUndoIsIncompleteKeepsTheStagingFolderItNames) {
     test::Tree restored = installed;
     restored["launcher.json"] = tree_of(package_of("update")).at("launcher.json");
     EXPECT_EQ(test::read_tree(installDir), restored);
+
+    // The folder the message named is the player's now: a later successful run passes it over...
+    server.reset();
+    publish(package_of("later"), "1.6.0");
+    EXPECT_EQ(start().get(), "1.6.0");
+    EXPECT_EQ(test::read_tree(kept / "previous"), saved);
+    EXPECT_EQ(names_in(installDir.parent_path()), (std::vector<std::string>{staging[0], "Korvane Launcher"}));
+    // ...until the player has taken the saved files away; then the rest of it is a leftover.
+    fs::remove_all(kept / "previous");
+    fs::create_directories(kept / "previous" / "assets");
+    EXPECT_EQ(install::remove_stale_staging_folders(installDir.parent_path()), std::vector<fs::path>{});
+    EXPECT_FALSE(fs::exists(kept));
 }
 
 TEST_F(InstallWorker, ReadOnlyFilesNeitherBlockTheUpdateNorItsCleanup) {

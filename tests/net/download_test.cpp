@@ -2,8 +2,11 @@
 // against the scripted server (the faults nginx will not produce on demand).
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -290,6 +293,87 @@ TEST_F(DownloadTest, AnHonestSlowServerIsNeverGivenUp) {
     download("/slow", kSize, digest);
     EXPECT_EQ(crypto::sha256_file_hex(destination()), digest);
     EXPECT_EQ(ranges_seen(), Names{"bytes=0-204799"});
+}
+
+// Each rule that keeps a trickling server from holding the download, with nobody pressing Cancel:
+// the request that breaks it is given up and the range resumed from where it stopped. The cases
+// run side by side (each takes 15 to 30 s of the server's slowness); what decides is when the
+// server saw the second request, and from which offset.
+TEST_F(DownloadTest, EachSlowServerRuleGivesUpItsRequestAndResumes) {
+    constexpr uint64_t kSize = 300000;
+    const std::string digest = server().make_file("f", kSize, 13);
+    struct Case {
+        const char* name;
+        const char* path;
+        nlohmann::json slow;      // the first answer; the second is the whole honest range
+        double givenUpAfter;      // seconds from the first request to the second, at least
+        uint64_t resumedAtLeast;  // the second request's first byte, at least
+    };
+    const Case cases[] = {
+        // The idle limit of a request: nothing arrives for 15 s after 100,000 bytes.
+        {"stalled", "/stalled", file_answer({{"stall_after", 100000}, {"stall", 100}}), 15.0, 100000},
+        // The floor holds in every window, not only the first: 64 KiB at once, then 1 B/s.
+        {"fast then 1 B/s", "/fast-then-trickle", file_answer({{"stall_after", 65536}, {"rate", 1}}), 30.0, 65536},
+        // The floor's size: 2 KiB/s brings 30 KiB a window, and is given up like 1 B/s.
+        {"2 KiB/s", "/two-kib", file_answer({{"rate", 2048}}), 15.0, 20000},
+    };
+    struct Run {
+        test::TempFolder folder;
+        std::atomic<float> progress{0.0f};
+        std::future<void> done;
+    };
+    std::vector<std::unique_ptr<Run>> runs;
+    for (const Case& c : cases) {
+        server().script(c.path, {c.slow, file_answer()});
+        auto run = std::make_unique<Run>();
+        run->done = std::async(std::launch::async, [this, &c, run = run.get(), &digest] {
+            kr::download_file(server().url("https", c.path), run->folder / "launcher.zip", kSize, digest,
+                              &run->progress, nullptr, nullptr, "", false);
+        });
+        runs.push_back(std::move(run));
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        try {
+            runs[i]->done.get();
+            EXPECT_EQ(crypto::sha256_file_hex(runs[i]->folder / "launcher.zip"), digest);
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        std::vector<nlohmann::json> seen;
+        const nlohmann::json records = server().records();
+        for (const auto& record : records["records"]) {
+            if (record["path"] == c.path) seen.push_back(record);
+        }
+        EXPECT_EQ(seen.size(), 2u);
+        if (seen.size() != 2) continue;
+        const double gap = seen[1]["time"].get<double>() - seen[0]["time"].get<double>();
+        std::printf("[ slow     ] %-20s resumed after %.1f s with %s\n", c.name, gap,
+                    test::recorded_header(seen[1], "Range").c_str());
+        // The pause before a resumed request is half a second; the rest is room for a loaded machine.
+        EXPECT_GE(gap, c.givenUpAfter - 0.5);
+        EXPECT_LT(gap, c.givenUpAfter + 8.0);
+        const std::string range = test::recorded_header(seen[1], "Range");
+        EXPECT_EQ(range.rfind("bytes=", 0), 0u) << range;
+        EXPECT_GE(std::stoull("0" + range.substr(6)), c.resumedAtLeast) << range;
+    }
+}
+
+// A server that trickles and also ignores Range: the download starts over from the beginning when
+// the resume is refused, and once the attempts are spent the player is told the first, true
+// failure (too slow), not that the server cannot resume. The first two attempts fail fast on a
+// damaged file so that only the last one trickles.
+TEST_F(DownloadTest, ATrickleThatAlsoIgnoresRangesIsReportedAsSlow) {
+    constexpr uint64_t kSize = 300000;
+    const std::string digest = server().make_file("f", kSize, 14);
+    const nlohmann::json damaged = file_answer({{"corrupt", 1000}});
+    server().script("/trickle-whole",
+                    {damaged, damaged, file_answer({{"rate", 2048}}), file_answer({{"ignore_range", true}})});
+    test::expect_network_error([&] { download("/trickle-whole", kSize, digest); }, 12002,
+                               "Загрузка прервана (WinHTTP 12002)");
+    EXPECT_EQ(ranges_seen().size(), 4u);
+    EXPECT_EQ(files_left(), Names{});
 }
 
 // A cancel reaches the download while it waits in a pause between two attempts of a range.

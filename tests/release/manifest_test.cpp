@@ -72,6 +72,12 @@ TEST(ReleaseManifestBody, ExactlyTheBytesReceivedAsOneJsonText) {
     const std::string body = test::read_file(test::release_fixture("tool-manifest.json"));
     const std::string members = body.substr(body.find('{') + 1);
     const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    // Nesting is what is bounded, not the number of brackets: 40 objects side by side are two deep.
+    std::string objects = "[{\"a\":1}";
+    for (int i = 1; i < 40; ++i)
+        objects += ",{\"a\":1}";
+    objects += "]";
+    const size_t bound = release::kMaximumManifestBytes;
     const struct {
         const char* label;
         std::string body;
@@ -81,6 +87,9 @@ TEST(ReleaseManifestBody, ExactlyTheBytesReceivedAsOneJsonText) {
         {"whitespace around", " \r\n\t" + body + " \n", true},
         {"an extra member nested to the limit", "{\"notes\":" + nested(31) + "," + members, true},
         {"the same name in two objects", "{\"notes\":[{\"a\":1},{\"a\":1}]," + members, true},
+        {"a list of 40 small objects", "{\"notes\":" + objects + "," + members, true},
+        {"padded with whitespace to the size bound", body + std::string(bound - body.size(), ' '), true},
+        {"one byte past the size bound", body + std::string(bound - body.size() + 1, ' '), false},
         {"nested one level deeper", "{\"notes\":" + nested(32) + "," + members, false},
         {"a zero byte, then garbage", body + std::string("\0garbage", 8), false},
         {"a zero byte before the value", std::string("\0", 1) + body, false},
@@ -255,6 +264,15 @@ TEST_F(DownloadedArchive, TheSignedPackagePassesAndExtracts) {
     release::extract_update_package(archive, temp / "payload");
     EXPECT_EQ(test::read_file(temp / "payload" / "launcher.json"), "{\"channel\": \"stable\"}\n");
     EXPECT_TRUE(std::filesystem::is_regular_file(temp / "payload" / "assets" / "fonts" / "regular.png"));
+}
+
+// The hashing looks at the cancel flag between chunks (the whole check of a 16 MiB package takes a
+// good part of a second under Wine).
+TEST_F(DownloadedArchive, TheCheckStopsAtACancel) {
+    const auto archive = temp / "launcher.zip";
+    test::write_file(archive, package);
+    const std::atomic<bool> cancel{true};
+    test::expect_error([&] { release::verify_downloaded_archive(manifest, archive, &cancel); }, "Установка отменена");
 }
 
 TEST_F(DownloadedArchive, ChangedOrShortArchivesAreRefused) {

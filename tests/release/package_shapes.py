@@ -4,6 +4,7 @@ which both accept. make_fixtures.py writes them into the fixtures folder:
   shapes/NAME.zip    one per shape
   shapes.json        {"NAME.zip": "message"}
   honest/NAME.zip    copies of the seed packages
+  at-the-limit.zip   an honest package that inflates to exactly the 512 MiB total limit
 """
 import glob
 import json
@@ -98,7 +99,19 @@ def shapes():
     }
 
 
+def at_the_limit():
+    """The required files and two files of zeros: 256 MiB, the largest a file may be, and what
+    is left of the 512 MiB total. About half a MiB deflated."""
+    largest = 256 << 20
+    rest = (512 << 20) - largest - sum(len(data) for data in REQUIRED.values())
+    zeros = bytes(largest)
+    return package(Entry("KORLAUNCHER/assets/zeros-a.bin", zeros),
+                   Entry("KORLAUNCHER/assets/zeros-b.bin", zeros[:rest]))
+
+
 def write(out):
+    with open(os.path.join(out, "at-the-limit.zip"), "wb") as handle:
+        handle.write(at_the_limit())
     folder = os.path.join(out, "shapes")
     os.makedirs(folder, exist_ok=True)
     expected = {}

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "release/package.h"
@@ -94,8 +99,12 @@ protected:
 };
 
 TEST_F(ExtractPackage, WritesEveryFileOfAValidPackage) {
+    // "shaders/ui.vert" begins the name of "shaders/ui.vert.spv" without a separator: two files, no
+    // file/folder clash.
     extract(package_plus({test::zip_folder("KORLAUNCHER/assets/empty/"),
-                          test::zip_unix_entry("KORLAUNCHER/assets/unix.txt", "plain Unix file", 0100644)}));
+                          test::zip_unix_entry("KORLAUNCHER/assets/unix.txt", "plain Unix file", 0100644),
+                          {"KORLAUNCHER/shaders/ui.vert", "source of the vertex shader"}}));
+    EXPECT_EQ(test::read_file(output / "shaders" / "ui.vert"), "source of the vertex shader");
     for (const ZipEntry& entry : test::sample_package()) {
         if (entry.name.back() == '/') continue;
         SCOPED_TRACE(entry.name);
@@ -107,7 +116,7 @@ TEST_F(ExtractPackage, WritesEveryFileOfAValidPackage) {
               (std::vector<std::string>{"KORLAUNCHER.exe", "assets", "assets/fonts", "assets/fonts/regular.json",
                                         "assets/fonts/regular.png", "assets/images", "assets/images/logo.png",
                                         "assets/unix.txt", "launcher.json", "shaders", "shaders/ui.frag.spv",
-                                        "shaders/ui.vert.spv"}));
+                                        "shaders/ui.vert", "shaders/ui.vert.spv"}));
 }
 
 TEST_F(ExtractPackage, RefusesBadPackagesBeforeWritingAnything) {
@@ -231,6 +240,37 @@ TEST_F(ExtractPackage, RefusesEveryShapeAsTheReleaseToolDoes) {
             EXPECT_FALSE(std::filesystem::exists(output));
         }
         std::filesystem::remove_all(temp / "staging");
+    }
+}
+
+// A package that inflates to the size limit takes a while to write; a cancel ends it within a
+// chunk, not at the end of the 256 MiB file it lands in (a machine that writes zeros fast would
+// otherwise hide the difference in the time alone).
+TEST_F(ExtractPackage, ACancelEndsAnExtractionToTheSizeLimitWithinAChunk) {
+    constexpr std::uintmax_t kLargest = 256u << 20;
+    std::atomic<bool> cancel{false};
+    std::future<void> run = std::async(std::launch::async, [&] {
+        release::extract_update_package(test::release_fixture("at-the-limit.zip"), output, &cancel);
+    });
+    const std::filesystem::path first = output / "assets" / "zeros-a.bin";
+    const auto writing = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::error_code error;
+    std::uintmax_t atCancel = 0;
+    while (((atCancel = std::filesystem::file_size(first, error)) == 0 || error) &&
+           std::chrono::steady_clock::now() < writing) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(run.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout) << "ended before the cancel";
+    const auto pressed = std::chrono::steady_clock::now();
+    cancel = true;
+    test::expect_error([&] { run.get(); }, "Установка отменена");
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    const std::uintmax_t written = std::filesystem::file_size(first);
+    std::printf("[ cancel   ] extraction of 512 MiB ended %.3f s after the cancel, %ju -> %ju bytes\n", elapsed,
+                atCancel, written);
+    EXPECT_LT(elapsed, 2.0);  // the player waits at most a second; the rest is room for a loaded machine
+    if (atCancel < kLargest / 2) {
+        EXPECT_LT(written, atCancel + (16u << 20));
     }
 }
 

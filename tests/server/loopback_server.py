@@ -43,7 +43,8 @@ An answer (every member optional):
     "close_after": n               close cleanly after n bytes of the body
     "reset": true                  reset the connection after the body (or its first close_after bytes)
     "stall_after": n, "stall": s   hold the body back for s seconds after n bytes
-    "rate": n                      send the body at n bytes per second (the headers at once)
+    "rate": n                      send the body at n bytes per second (the headers at once, and
+                                   with "stall_after" that many bytes of the body too)
     "delay": s                     wait s seconds before answering
     "drop": true                   reset the connection without answering
     "hang": true                   never answer (until the client gives up, or two minutes)
@@ -212,8 +213,9 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
         if method == "HEAD":
             payload = b""
         if "rate" in answer:
-            connection.sendall(head)
-            trickle(connection, payload, answer["rate"])
+            fast = answer.get("stall_after", 0)
+            connection.sendall(head + payload[:fast])
+            trickle(connection, payload[fast:], answer["rate"])
         else:
             stall_at = answer.get("stall_after", len(payload))
             connection.sendall(head + payload[:stall_at])
