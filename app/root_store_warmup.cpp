@@ -7,7 +7,7 @@ namespace installer {
 
 std::future<void> warm_root_store() {
     return std::async(std::launch::async, [] {
-        const common::MarkedThread mark(L"korvane-roots");
+        const common::MarkedThread mark;  // its CPU is not the frames'
         // Opening is the work: the roots are loaded then and stay loaded for the process.
         const common::UniqueCertStore store(::CertOpenSystemStoreW(0, L"ROOT"));
     });

@@ -125,9 +125,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::printf("period %lu ms, %d frames each; per period without a frame: process %.1f ms, window thread %.1f ms\n",
                 period, count, 1000 * quiet.process, 1000 * quiet.thread);
     for (const auto& [name, cost] : {std::pair{"start screen", still}, std::pair{"download screen", progress}}) {
-        std::printf("%s: per frame process %.1f ms (window thread %.1f ms, other threads %.1f ms), paint wall %.1f ms\n",
-                    name, 1000 * (cost.process - quiet.process), 1000 * (cost.thread - quiet.thread),
-                    1000 * ((cost.process - quiet.process) - (cost.thread - quiet.thread)), 1000 * cost.wall);
+        std::printf(
+            "%s: per frame process %.1f ms (window thread %.1f ms, other threads %.1f ms), paint wall %.1f ms\n", name,
+            1000 * (cost.process - quiet.process), 1000 * (cost.thread - quiet.thread),
+            1000 * ((cost.process - quiet.process) - (cost.thread - quiet.thread)), 1000 * cost.wall);
     }
     // What the window's own pacing measured (its smoothed price of a frame).
     std::printf("the window's own price of a frame: %.1f ms\n", static_cast<double>(window.pacer.frame_cost()) / 1e6);

@@ -3,8 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <mutex>
-#include <vector>
 
 #include "common/unique_handle.h"
 
@@ -18,75 +16,12 @@
 // (Wine hands the name on to the Linux thread).
 namespace common {
 
-namespace marked_threads_detail {
-
-inline int64_t cpu_of(const FILETIME& kernel, const FILETIME& user) {
-    const auto value = [](const FILETIME& time) {
-        return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    };
-    return (value(kernel) + value(user)) * 100;  // 100 ns units to nanoseconds
-}
-
-inline int64_t thread_cpu(HANDLE thread) {
-    FILETIME created, exited, kernel, user;
-    if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    return cpu_of(kernel, user);
-}
-
-// The marked threads that still run, and the CPU of those that have ended (it stays in the
-// process's total). Held only for a few system calls; the install's threads take it twice each.
-struct Registry {
-    std::mutex mutex;
-    std::vector<HANDLE> running;
-    int64_t endedCpu = 0;
-};
-
-inline Registry& registry() {
-    static Registry instance;
-    return instance;
-}
-
-// SetThreadDescription is looked up at run time: the MinGW headers do not declare it.
-inline void name_thread(const wchar_t* name) {
-    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto set = kernel == nullptr ? nullptr
-                                       : reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
-                                             ::GetProcAddress(kernel, "SetThreadDescription")));
-    if (set != nullptr) {
-        set(::GetCurrentThread(), name);
-    }
-}
-
-}  // namespace marked_threads_detail
-
-// Marks the calling thread as the install's for the lifetime of the object; made and destroyed on
-// that thread.
+// Marks the calling thread as the install's for the lifetime of the object, named `name` unless it
+// is null; made and destroyed on that thread.
 class MarkedThread {
 public:
-    explicit MarkedThread(const wchar_t* name) {
-        marked_threads_detail::name_thread(name);
-        HANDLE self = nullptr;
-        if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
-                               THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0)) {
-            return;  // the thread's CPU then counts as the window's: frames are paced more sparingly
-        }
-        handle_.reset(self);
-        auto& registry = marked_threads_detail::registry();
-        const std::lock_guard lock(registry.mutex);
-        registry.running.push_back(self);
-    }
-    ~MarkedThread() {
-        if (!handle_) {
-            return;
-        }
-        auto& registry = marked_threads_detail::registry();
-        const std::lock_guard lock(registry.mutex);
-        registry.endedCpu += marked_threads_detail::thread_cpu(handle_.get());
-        std::erase(registry.running, handle_.get());
-    }
+    explicit MarkedThread(const wchar_t* name = nullptr);
+    ~MarkedThread();
     MarkedThread(const MarkedThread&) = delete;
     MarkedThread& operator=(const MarkedThread&) = delete;
 
@@ -96,18 +31,6 @@ private:
 
 // CPU nanoseconds the process has spent so far outside the marked threads: the window thread, the
 // renderer's threads and the system's helpers.
-inline int64_t cpu_outside_marked_threads() {
-    auto& registry = marked_threads_detail::registry();
-    const std::lock_guard lock(registry.mutex);
-    FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    int64_t marked = registry.endedCpu;
-    for (HANDLE thread : registry.running) {
-        marked += marked_threads_detail::thread_cpu(thread);
-    }
-    return marked_threads_detail::cpu_of(kernel, user) - marked;
-}
+int64_t cpu_outside_marked_threads();
 
 }  // namespace common

@@ -6,8 +6,8 @@
 
 namespace {
 
-using installer::FrameChange;
 using installer::frame_due;
+using installer::FrameChange;
 
 constexpr int64_t kMillisecond = 1'000'000;
 constexpr int64_t kSecond = 1'000'000'000;
@@ -55,8 +55,8 @@ TEST(FramePacing, TheRuleByItsInputs) {
         {"...and due once paid for", animation(), 670 * kMillisecond, 100 * kMillisecond, true, true},
         {"...with no floor", animation(), 5 * kSecond, 10 * kSecond, true, false},
         {"intro and hover without an install: at once", animation(), 0, 10 * kSecond, false, true},
-        {"the idle glow: one frame in a hundred frame costs", glow(), 9'900 * kMillisecond, 100 * kMillisecond,
-         false, false},
+        {"the idle glow: one frame in a hundred frame costs", glow(), 9'900 * kMillisecond, 100 * kMillisecond, false,
+         false},
         {"...and due after a hundred", glow(), 10 * kSecond, 100 * kMillisecond, false, true},
     };
     for (const Case& c : cases) {
@@ -75,8 +75,8 @@ int64_t progress_wait(int64_t cost) {
 
 TEST(FramePacing, FramesThatCostMoreAreDrawnLessOftenButProgressAtLeastEveryHalfSecond) {
     int64_t previous = 0;
-    for (const int64_t cost : {kMillisecond / 10, kMillisecond, 10 * kMillisecond, 30 * kMillisecond,
-                               60 * kMillisecond, 100 * kMillisecond, kSecond}) {
+    for (const int64_t cost : {kMillisecond / 10, kMillisecond, 10 * kMillisecond, 30 * kMillisecond, 60 * kMillisecond,
+                               100 * kMillisecond, kSecond}) {
         const int64_t wait = progress_wait(cost);
         EXPECT_GE(wait, previous) << cost;
         EXPECT_LE(wait, installer::kProgressFloor) << cost;
