@@ -43,8 +43,8 @@ void name_thread(const wchar_t* name) {
     using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
     const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
     const auto set = kernel == nullptr ? nullptr
-                                       : reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
-                                             ::GetProcAddress(kernel, "SetThreadDescription")));
+                                       : reinterpret_cast<SetDescription>(
+                                             reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadDescription")));
     if (set != nullptr) {
         set(::GetCurrentThread(), name);
     }
