@@ -1,8 +1,14 @@
 // The pacing rule by its inputs: what changed, how long since the last frame, what a frame costs
-// across the threads that draw it, whether an install runs. And how a frame is priced.
+// across the threads that draw it, whether an install runs. How a frame is priced, and which CPU
+// counts as the install's.
+#include <windows.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <thread>
+
 #include "app/frame_pacer.h"
+#include "common/marked_threads.h"
 
 namespace {
 
@@ -119,6 +125,44 @@ TEST(FramePacer, AFrameIsPricedByTheCpuOutsideTheInstallUntilTheRendererHasHadIt
     EXPECT_EQ(pacer.frame_cost(), 140 * kMillisecond);
     pacer.close_price(4 * kSecond + 190 * kMillisecond + 60 * kMillisecond);
     EXPECT_EQ(pacer.frame_cost(), (140 * 7 + 60) * kMillisecond / 8);
+}
+
+// Keeps the calling thread busy for `cpu` nanoseconds of its own CPU time.
+void burn(int64_t cpu) {
+    FILETIME created, exited, kernel, user;
+    const auto own = [&] {
+        ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
+        const auto value = [](const FILETIME& t) {
+            return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 100;
+        };
+        return value(kernel) + value(user);
+    };
+    const int64_t start = own();
+    volatile uint64_t sink = 0;
+    while (own() - start < cpu) {
+        for (int i = 0; i < 100000; ++i) {
+            sink = sink + static_cast<uint64_t>(i);
+        }
+    }
+}
+
+// The CPU outside the marked threads over a thread that burns 300 ms of CPU, marked or not, and
+// ends before the count is read (its CPU stays in the process's total).
+int64_t outside_over_a_busy_thread(bool marked) {
+    const int64_t before = common::cpu_outside_marked_threads();
+    std::thread([marked] {
+        std::optional<common::MarkedThread> mark;
+        if (marked) {
+            mark.emplace(L"korvane-install");
+        }
+        burn(300 * kMillisecond);
+    }).join();
+    return common::cpu_outside_marked_threads() - before;
+}
+
+TEST(MarkedThreads, TheInstallsThreadsAreNotCountedAsDrawingEvenAfterTheyEnd) {
+    EXPECT_LT(outside_over_a_busy_thread(true), 100 * kMillisecond);
+    EXPECT_GE(outside_over_a_busy_thread(false), 250 * kMillisecond);
 }
 
 }  // namespace
