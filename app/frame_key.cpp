@@ -21,9 +21,9 @@ FrameKey frame_key_of(const ScreenModel& model, float scale) {
     const bool done = s == Done;
     key.scene.state = s;
     key.scene.cancelling = model.cancelling;
-    key.scene.introLevel = visible_level(intro);
-    key.headingLevel = visible_level(heading_alpha(model.stateFade, intro));
-    key.scene.hoverLevel = visible_level(model.hover);
+    key.animation.introLevel = visible_level(intro);
+    key.animation.headingLevel = visible_level(heading_alpha(model.stateFade, intro));
+    key.animation.hoverLevel = visible_level(model.hover);
     key.scene.closeHovered = model.pointer_over(model.closeButton);
     key.scene.primaryHovered = model.pointer_over(done ? kLaunchButton : model.primaryButton);
     key.scene.secondaryHovered = done && model.pointer_over(model.secondaryButton);

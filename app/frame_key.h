@@ -11,13 +11,10 @@ namespace installer {
 // equal keys draw the same picture, so a tick that finds the key of the last painted frame
 // unchanged need not paint.
 struct FrameKey {
-    // Shown at once: the screen, its texts, what the mouse is over and the short animations the
-    // player starts or watches at the start (intro, button hover) while they still move.
+    // Shown at once: the screen, its texts and flags, and what the mouse is over.
     struct Scene {
         int32_t state = -1;
         bool cancelling = false;
-        int introLevel = 0;
-        int hoverLevel = 0;
         bool closeHovered = false;
         bool primaryHovered = false;
         bool secondaryHovered = false;
@@ -36,10 +33,17 @@ struct FrameKey {
         bool operator==(const Progress&) const = default;
     };
 
+    // The short animations: the intro, the hover lift and the heading's fade after each step.
+    struct Animation {
+        int introLevel = 0;
+        int hoverLevel = 0;
+        int headingLevel = 0;
+        bool operator==(const Animation&) const = default;
+    };
+
     Scene scene;
+    Animation animation;
     Progress progress;
-    // The heading's fade after each step of an install.
-    int headingLevel = 0;
     int glowLevel = 0;
 };
 

@@ -44,6 +44,8 @@ public:
     // What the next frame would show, and whether the tick at `now` should ask for it.
     FrameKey frame_key() const;
     bool wants_frame(int64_t now) const;
+    // Closes the price of the last frame once the renderer has had its time to finish it.
+    void price_frames(int64_t now);
     // The change-folder region that is live on the current screen, if any.
     const UiRect* change_region() const noexcept;
 

@@ -161,10 +161,12 @@ void Window::tick_at(int64_t now) {
     hover += (h - hover) * std::min(12.0f * frameDelta, 1.0f);
     if (s != shownState) {
         shownState = s;
-        stateFade = 0.0f;
+        // Where frames are dear the new heading shows at full strength at once (fades_animated).
+        stateFade = fades_animated(pacer.frame_cost()) ? 0.0f : 1.0f;
     }
     stateFade = std::min(stateFade + 4.0f * frameDelta, 1.0f);
 
+    price_frames(now);
     if (wants_frame(now)) {
         ::InvalidateRect(hwnd, nullptr, FALSE);
     }

@@ -1,4 +1,5 @@
 #include "app/window.h"
+#include "common/marked_threads.h"
 #include "release/release_site.h"
 #include "render/screens.h"
 #include "text/utf.h"
@@ -32,14 +33,12 @@ ScreenModel Window::screen_model() const {
 }
 
 void Window::paint() {
-    const int64_t begin = steady_now();
-    const bool steady = canvas.device.complete();
+    pacer.frame_began(steady_now(), common::cpu_outside_marked_threads(), canvas.device.complete());
     canvas.prepare(hwnd, instance, scale);
     const ScreenModel model = screen_model();
     paintedFrame = frame_key_of(model, scale);
     paint_screen(canvas, model);
-    const int64_t end = steady_now();
-    pacer.frame_painted(end, end - begin, steady);
+    pacer.frame_ended(steady_now());
 }
 
 void Window::resize() {

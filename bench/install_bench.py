@@ -12,11 +12,14 @@
   nginx over loopback HTTPS, with the window, fresh and as an update, from the click on
   "Установить лаунчер" to the result screen; next to curl + unzip + cp doing the same work natively;
 - extraction throughput of extract_update_package (extract_bench.exe) against unzip, same archive;
+- the CPU of the drawing threads during those installations: the process's CPU less that of the
+  install's own threads, which name themselves;
 - peak working set of the installer process over an install (VmHWM of the Wine process: the
   program and Wine's own DLLs);
 - the size of Korvane-Setup.exe.
 
-    install_bench.py BUILD_DIR RUNS
+    install_bench.py BUILD_DIR RUNS [PARTS]     (PARTS: some of sizes,start_and_idle,download,
+                                                 whole_installation,extraction; default all)
 """
 import hashlib
 import os
@@ -25,6 +28,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -42,6 +46,64 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
+
+
+# The threads that do the install's work name themselves (common/marked_threads.h); Wine hands the
+# name on to the Linux thread. Everything else in the process draws or serves drawing: the window
+# thread, Mesa's llvmpipe threads, wined3d's command thread, the system's helpers.
+INSTALL_THREADS = ("korvane-install", "korvane-writer")
+
+
+def thread_times(pid):
+    """{tid: (name, CPU seconds)} of every thread of the process now."""
+    threads = {}
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return threads
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/comm") as comm, open(f"/proc/{pid}/task/{tid}/stat") as stat:
+                name = comm.read().strip()
+                fields = stat.read().rsplit(")", 1)[1].split()
+            threads[int(tid)] = (name, (int(fields[11]) + int(fields[12])) / CLOCK_TICKS)
+        except OSError:
+            pass  # ended meanwhile
+    return threads
+
+
+class DrawingCpu:
+    """The CPU of the drawing threads over an install: the process's CPU less that of the install's own
+    threads. Threads are sampled every 10 ms, since an ended thread's CPU can no longer be read
+    (it stays in the process's total): an install thread's last 10 ms at most count as drawing."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.first = thread_times(pid)
+        self.last = dict(self.first)
+        self.process = cpu_seconds(pid)
+        self.started = time.monotonic()
+        self.stopping = threading.Event()
+        self.sampler = threading.Thread(target=self.sample, daemon=True)
+        self.sampler.start()
+
+    def sample(self):
+        while not self.stopping.wait(0.01):
+            self.last.update(thread_times(self.pid))
+
+    def stop(self):
+        """Seconds, and the drawing threads' CPU over them: total, window thread, renderer threads."""
+        self.stopping.set()
+        self.sampler.join()
+        self.last.update(thread_times(self.pid))
+        elapsed = time.monotonic() - self.started
+        spent = {tid: cpu - self.first.get(tid, ("", 0.0))[1] for tid, (_, cpu) in self.last.items()}
+        install = sum(spent[tid] for tid, (name, _) in self.last.items() if name in INSTALL_THREADS)
+        window = spent.get(self.pid, 0.0)
+        renderer = sum(spent[tid] for tid, (name, _) in self.last.items()
+                       if name.startswith("llvmpipe") or name == "wined3d_cs")
+        drawing = cpu_seconds(self.pid) - self.process - install
+        return elapsed, drawing, window, renderer, install
 
 
 def peak_resident(pid):
@@ -128,10 +190,12 @@ class Bench:
         process, window, _ = self.start_installer()
         try:
             idle = peak_resident(process.pid)
+            drawing = DrawingCpu(process.pid)
             window.press("primaryButton")  # "Установить лаунчер"
             clicked = time.monotonic()
             frame = window.wait_for({"done", "failed"}, 300, lambda: process.poll() is None)
             elapsed = time.monotonic() - clicked
+            self.drawing.append(drawing.stop())
             if frame is None or frame.screen() != "done":
                 raise SystemExit(f"the installation of {version} did not succeed")
             peak = peak_resident(process.pid)
@@ -162,6 +226,7 @@ class Bench:
         ours = {"fresh": [], "update": []}
         native = {"fresh": [], "update": []}
         peaks, growths = [], []
+        self.drawing = []
         target = os.path.join(self.work, "native-install")
         for run in range(self.runs):
             for kind, version in (("fresh", VERSIONS[0]), ("update", VERSIONS[1])):
@@ -171,12 +236,22 @@ class Bench:
                 growths.append(growth)
                 self.servers.serve_manifest([{"body": self.manifests[version]}])
                 native[kind].append(self.native_install(version, target, kind == "fresh"))
+                seconds, drawing, window, renderer, install = self.drawing[-1]
                 print(f"run {run + 1} {kind}: installer {elapsed:.2f} s (peak {peak:.1f} MiB), "
-                      f"curl+unzip+cp {native[kind][-1]:.2f} s", flush=True)
+                      f"curl+unzip+cp {native[kind][-1]:.2f} s; drawing threads {drawing:.3f} s of CPU in "
+                      f"{seconds:.2f} s (window thread {window:.3f}, llvmpipe and wined3d_cs {renderer:.3f}), "
+                      f"install threads {install:.3f} s", flush=True)
         for kind in ("fresh", "update"):
             print(f"whole installation, {kind}: installer {summary(ours[kind], 's')}; "
                   f"curl+unzip+cp {summary(native[kind], 's')}; ratio "
                   f"{statistics.median(ours[kind]) / statistics.median(native[kind]):.1f}")
+        shares = [100 * drawing / seconds for seconds, drawing, *_ in self.drawing]
+        print(f"CPU of the drawing threads (the process less korvane-install and korvane-writer) from the click "
+              f"to the result screen: {summary(shares, '% of one core', 1)}; per install "
+              f"{summary([d for _, d, *_ in self.drawing], 's', 3)}, of it the window thread "
+              f"{summary([w for _, _, w, *_ in self.drawing], 's', 3)}, llvmpipe and wined3d_cs "
+              f"{summary([r for *_, r, _ in self.drawing], 's', 3)}; the install's threads "
+              f"{summary([i for *_, i in self.drawing], 's', 3)}")
         print(f"peak working set of the installer process during an install: {summary(peaks, 'MiB', 1)}; "
               f"above its peak at the start screen: {summary(growths, 'MiB', 1)}")
         self.clean()
@@ -283,16 +358,19 @@ class Bench:
                 print(f"{name}: {os.path.getsize(path)} bytes ({os.path.getsize(path) / 1048576:.2f} MiB)")
 
 
+PARTS = ("sizes", "start_and_idle", "download", "whole_installation", "extraction")
+
+
 def main():
     build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+    parts = sys.argv[3].split(",") if len(sys.argv) > 3 else PARTS
     bench = Bench(build, runs)
+    print("load average at the start: {:.2f} {:.2f} {:.2f}".format(*os.getloadavg()), flush=True)
     try:
-        bench.sizes()
-        bench.start_and_idle()
-        bench.download()
-        bench.whole_installation()
-        bench.extraction()
+        for part in parts:
+            getattr(bench, part)()
     finally:
+        print("load average at the end: {:.2f} {:.2f} {:.2f}".format(*os.getloadavg()), flush=True)
         bench.clean()
         shutil.rmtree(bench.work, ignore_errors=True)
 

@@ -5,11 +5,12 @@
 # working set, exe size. Starts its own loopback servers (the release listener on the build's
 # loopback release port, nginx), trusts their CA in the build's Wine prefix only, runs under its own
 # Xvfb, and stops all of it when it ends, on every path.
-#   bench/run_bench.sh [BUILD_DIR] [RUNS]      # defaults: build, 5
+#   bench/run_bench.sh [BUILD_DIR] [RUNS] [PARTS]   # defaults: build, 5, all (see bench/install_bench.py)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-5}
+parts=${3:-}
 state=$build/bench-servers
 server=$root/tests/server/loopback_server.py
 port=$(sed -n 's/^KORVANE_LOOPBACK_RELEASE_PORT:[A-Z]*=//p' "$build/CMakeCache.txt")
@@ -20,4 +21,4 @@ python3 "$server" start "$state" "$port"
 trap 'python3 "$server" stop "$state"; "$build/wine-run.sh" --server-stop' EXIT
 "$build/wine-run.sh" --server-start
 "$build/wine-run.sh" "$build/tests/trust_test_ca.exe" "Z:$state/ca.der"
-"$root/scripts/with-xvfb.sh" python3 "$root/bench/install_bench.py" "$build" "$runs"
+"$root/scripts/with-xvfb.sh" python3 "$root/bench/install_bench.py" "$build" "$runs" ${parts:+"$parts"}

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/marked_threads.h"
+
 namespace kr {
 namespace {
 
@@ -79,6 +81,8 @@ std::string DownloadSink::finish() {
 }
 
 void DownloadSink::write_loop() {
+    // The writer hashes on its own core: its CPU is the install's, not the window's frames'.
+    const common::MarkedThread mark(L"korvane-writer");
     for (;;) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return filled_ > 0 || stopping_; });

@@ -30,7 +30,10 @@ TEST(WindowPaint, APaintRecordsWhatItShowedAndTheFirstFrameWarmsTheRootStore) {
     EXPECT_EQ(window->pacer.frame_cost(), 0);
     window->paint();
     EXPECT_TRUE(window->paintedFrame.scene == window->frame_key().scene);
-    EXPECT_GT(window->pacer.frame_cost(), 0);  // measured, once the device objects existed
+    // A frame is priced by the process's CPU up to the next frame (or until the renderer's threads
+    // have had their time): measured, once the device objects existed.
+    window->paint();
+    EXPECT_GT(window->pacer.frame_cost(), 0);
     window->state = Failed;
     EXPECT_FALSE(window->paintedFrame.scene == window->frame_key().scene);
 }
