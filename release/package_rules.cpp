@@ -157,47 +157,56 @@ const char* check_package_entry_count(std::uint64_t count) {
 
 PackageEntryVerdict PackageRules::examine(const PackageEntryRecord& entry) {
     PackageEntryVerdict verdict;
-    const auto refuse = [&verdict](const char* refusal, PackageRule rule) {
-        verdict.refusal = refusal;
-        verdict.rule = rule;
-        return verdict;
-    };
+    verdict.rule = judge(entry, verdict);
+    switch (verdict.rule) {
+    case PackageRule::None:
+        break;
+    case PackageRule::Encrypted:
+    case PackageRule::UnsupportedMethod:
+    case PackageRule::SymbolicLink:
+    case PackageRule::OutsideTopFolder:
+        verdict.refusal = kInvalidFile;
+        break;
+    case PackageRule::DuplicateName:
+    case PackageRule::FileTooLarge:
+    case PackageRule::TotalTooLarge:
+        verdict.refusal = kPackageBadComposition;
+        break;
+    default:
+        verdict.refusal = entry.isDirectory ? kInvalidFolder : kInvalidPath;
+        break;  // the path rule
+    }
+    return verdict;
+}
+
+PackageRule PackageRules::judge(const PackageEntryRecord& entry, PackageEntryVerdict& verdict) {
     const bool symbolicLink = ((entry.externalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
-    if (entry.isEncrypted) return refuse(kInvalidFile, PackageRule::Encrypted);
-    if (!entry.isSupported) return refuse(kInvalidFile, PackageRule::UnsupportedMethod);
-    if (symbolicLink) return refuse(kInvalidFile, PackageRule::SymbolicLink);
-    if (!starts_with(entry.name, kPackageTopFolder)) return refuse(kInvalidFile, PackageRule::OutsideTopFolder);
+    if (entry.isEncrypted) return PackageRule::Encrypted;
+    if (!entry.isSupported) return PackageRule::UnsupportedMethod;
+    if (symbolicLink) return PackageRule::SymbolicLink;
+    if (!starts_with(entry.name, kPackageTopFolder)) return PackageRule::OutsideTopFolder;
     std::string_view relative = std::string_view(entry.name).substr(kPackageTopFolder.size());
 
     if (entry.isDirectory) {
         if (relative.empty()) {
-            return verdict;
+            return PackageRule::None;
         }
         if (relative.back() == '/') {
             relative.remove_suffix(1);
         }
-        if (relative != "assets" && relative != "shaders") {
-            if (const PackageRule flaw = package_name_flaw(relative); flaw != PackageRule::None) {
-                return refuse(kInvalidFolder, flaw);
-            }
-        }
-        return verdict;
+        return relative == "assets" || relative == "shaders" ? PackageRule::None : package_name_flaw(relative);
     }
 
-    if (const PackageRule flaw = package_name_flaw(relative); flaw != PackageRule::None) {
-        return refuse(kInvalidPath, flaw);
-    }
+    if (const PackageRule flaw = package_name_flaw(relative); flaw != PackageRule::None) return flaw;
     // Judged as it will be written: "assets\\a" and "assets//a" are the file "assets/a".
     std::string written = normalised_package_name(relative);
-    if (!names_.insert(name_key(written)).second) return refuse(kPackageBadComposition, PackageRule::DuplicateName);
-    if (entry.uncompressedSize > kMaximumPackageFileSize) {
-        return refuse(kPackageBadComposition, PackageRule::FileTooLarge);
-    }
+    if (!names_.insert(name_key(written)).second) return PackageRule::DuplicateName;
+    if (entry.uncompressedSize > kMaximumPackageFileSize) return PackageRule::FileTooLarge;
     total_ += entry.uncompressedSize;
-    if (total_ > kMaximumPackageTotalSize) return refuse(kPackageBadComposition, PackageRule::TotalTooLarge);
+    if (total_ > kMaximumPackageTotalSize) return PackageRule::TotalTooLarge;
     verdict.extract = true;
     verdict.relativeName = std::move(written);
-    return verdict;
+    return PackageRule::None;
 }
 
 std::vector<std::string> PackageRules::file_folder_clashes() const {

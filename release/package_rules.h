@@ -109,6 +109,9 @@ public:
     std::vector<std::string> missing_required() const;
 
 private:
+    // The rule the entry breaks, or None; for a file to extract, fills `verdict`'s name and flag.
+    PackageRule judge(const PackageEntryRecord& entry, PackageEntryVerdict& verdict);
+
     std::set<std::string> names_;  // lower-cased written names, with '/' as a low byte (see the .cpp)
     std::uint64_t total_ = 0;
 };

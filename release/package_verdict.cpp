@@ -1,8 +1,5 @@
 #include "release/package_verdict.h"
 
-#include <algorithm>
-#include <limits>
-
 #include "release/package_rules.h"
 #include "release/package_structure.h"
 
@@ -53,28 +50,26 @@ bool ZipReader::open(FILE* stream, std::uint64_t size) {
     return open_;
 }
 
-namespace {
-
-bool judge_entry_count(PackageVerdict& verdict) {
-    if (const char* refusal = check_package_entry_count(verdict.entries)) {
-        verdict.problems.push_back(
-            {refusal, PackageRule::EntryCount, std::to_string(verdict.entries) + " entries", {}});
-        return false;
+void judge_package_entries(PackageVerdict& verdict, PackageScan scan, PackageRecordReader read, void* context) {
+    const bool every = scan == PackageScan::EveryProblem;
+    PackageRules rules;
+    for (std::uint32_t index = 0; index < verdict.entries; ++index) {
+        PackageEntryRecord record;
+        if (!read(context, index, record)) {
+            verdict.problems.push_back(
+                {kPackageCorruptZip, PackageRule::UnreadableRecord, "entry " + std::to_string(index), {}});
+        } else {
+            PackageEntryVerdict entry = rules.examine(record);
+            if (entry.refusal != nullptr) {
+                verdict.problems.push_back(
+                    {entry.refusal, entry.rule, entry_place(index, record.name), std::move(record.name)});
+            } else if (entry.extract) {
+                verdict.files.push_back({index, std::move(entry.relativeName), record.uncompressedSize});
+            }
+        }
+        if (!every && !verdict.problems.empty()) return;
     }
-    return true;
-}
-
-void judge_entry(PackageRules& rules, std::uint32_t index, const PackageEntryRecord& record, PackageVerdict& verdict) {
-    PackageEntryVerdict entry = rules.examine(record);
-    if (entry.refusal != nullptr) {
-        verdict.problems.push_back({entry.refusal, entry.rule, entry_place(index, record.name), record.name});
-    } else if (entry.extract) {
-        verdict.files.push_back({index, std::move(entry.relativeName), record.uncompressedSize});
-    }
-}
-
-void judge_end(const PackageRules& rules, PackageScan scan, PackageVerdict& verdict) {
-    if (scan == PackageScan::FirstProblem) {
+    if (!every) {
         if (const char* refusal = rules.first_refusal_at_end()) {
             const PackageRule rule =
                 refusal == kPackageMissingFiles ? PackageRule::MissingRequired : PackageRule::FileFolderClash;
@@ -91,43 +86,27 @@ void judge_end(const PackageRules& rules, PackageScan scan, PackageVerdict& verd
     }
 }
 
-}  // namespace
+bool judge_package_entry_count(PackageVerdict& verdict, std::uint64_t count) {
+    if (const char* refusal = check_package_entry_count(count)) {
+        verdict.problems.push_back({refusal, PackageRule::EntryCount, std::to_string(count) + " entries", {}});
+        return false;
+    }
+    verdict.entries = static_cast<std::uint32_t>(count);
+    return true;
+}
 
 PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan) {
     PackageVerdict verdict;
-    const bool every = scan == PackageScan::EveryProblem;
-    verdict.entries = mz_zip_reader_get_num_files(&zip);
     // The count is judged before any record is read, so a huge directory costs nothing.
-    if (!judge_entry_count(verdict)) return verdict;
+    if (!judge_package_entry_count(verdict, mz_zip_reader_get_num_files(&zip))) return verdict;
     if (std::string flaw = package_structure_flaw(zip); !flaw.empty()) {
         verdict.problems.push_back({kPackageCorruptZip, PackageRule::Structure, std::move(flaw), {}});
         return verdict;
     }
-    PackageRules rules;
-    for (std::uint32_t index = 0; index < verdict.entries; ++index) {
-        PackageEntryRecord record;
-        if (!read_package_entry(zip, index, record)) {
-            verdict.problems.push_back(
-                {kPackageCorruptZip, PackageRule::UnreadableRecord, "entry " + std::to_string(index), {}});
-        } else {
-            judge_entry(rules, index, record, verdict);
-        }
-        if (!every && !verdict.problems.empty()) return verdict;
-    }
-    judge_end(rules, scan, verdict);
-    return verdict;
-}
-
-PackageVerdict judge_package_records(const std::vector<PackageEntryRecord>& records) {
-    PackageVerdict verdict;
-    verdict.entries =
-        static_cast<std::uint32_t>(std::min<std::size_t>(records.size(), std::numeric_limits<std::uint32_t>::max()));
-    if (!judge_entry_count(verdict)) return verdict;
-    PackageRules rules;
-    for (std::uint32_t index = 0; index < verdict.entries; ++index) {
-        judge_entry(rules, index, records[index], verdict);
-    }
-    judge_end(rules, PackageScan::EveryProblem, verdict);
+    const PackageRecordReader read = [](void* context, std::uint32_t index, PackageEntryRecord& record) {
+        return read_package_entry(*static_cast<mz_zip_archive*>(context), index, record);
+    };
+    judge_package_entries(verdict, scan, read, &zip);
     return verdict;
 }
 

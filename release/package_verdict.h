@@ -60,8 +60,19 @@ enum class PackageScan { FirstProblem, EveryProblem };
 // refusal (the installer); EveryProblem goes on so a publisher sees them all.
 PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan);
 
-// The entry and end rules of examine_package over records that are not read from an archive yet
-// (the release tool's pack judges a folder with them before it writes the ZIP), every problem listed.
+// Supplies entry `index`'s record; false when it cannot be read.
+using PackageRecordReader = bool (*)(void* context, std::uint32_t index, PackageEntryRecord& record);
+
+// Judges the entry count: false (and the refusal added) when it is out of bounds, else it is set.
+bool judge_package_entry_count(PackageVerdict& verdict, std::uint64_t count);
+
+// The entry rules over `verdict.entries` records, then the rules at the end (clashes, required
+// files): what examine_package runs once the archive's structure has passed.
+void judge_package_entries(PackageVerdict& verdict, PackageScan scan, PackageRecordReader read, void* context);
+
+// The same rules over records not read from an archive (the release tool's pack judges a folder
+// before it writes the ZIP), every problem listed. In package_records.cpp, apart, so the installer
+// does not carry it.
 PackageVerdict judge_package_records(const std::vector<PackageEntryRecord>& records);
 
 // Receives the inflated bytes of one file in order; false stops the inflation.
