@@ -264,6 +264,14 @@ bool verify_release_text(std::string_view publicKeyHex, std::string_view message
                             reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }
 
+std::string key_fingerprint(std::string_view publicKeyHex) {
+    std::array<unsigned char, 32> digest{};
+    unsigned int length = 0;
+    require(EVP_Digest(publicKeyHex.data(), publicKeyHex.size(), digest.data(), &length, EVP_sha256(), nullptr) == 1,
+            "cannot hash");
+    return crypto::hex_from_bytes(digest.data(), 8);
+}
+
 std::string sha256_file_hex(const std::filesystem::path& file) {
     File stream(std::fopen(file.c_str(), "rb"));
     require(stream != nullptr, ("cannot open " + file.string()).c_str());

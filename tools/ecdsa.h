@@ -53,6 +53,10 @@ std::string public_key_of_pem(std::string_view pem, const std::string& source);
 bool verify_release_text(std::string_view publicKeyHex, std::string_view message,
                          const std::vector<unsigned char>& signature);
 
+// The key's fingerprint, as the build's configure step prints it: the first 16 hex digits of the
+// SHA-256 of its 128 lowercase hex characters.
+std::string key_fingerprint(std::string_view publicKeyHex);
+
 // SHA-256 of a file as 64 lowercase hex characters.
 std::string sha256_file_hex(const std::filesystem::path& file);
 

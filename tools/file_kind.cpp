@@ -16,8 +16,10 @@ namespace {
 constexpr std::size_t kSniffBytes = 512;
 
 bool is_hex_key(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
     if (text.size() != 128) return false;
     for (const char c : text) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
@@ -55,19 +57,32 @@ FileKind sniff_file(const fs::path& file) {
 
 const char* describe_file_kind(FileKind kind) {
     switch (kind) {
-        case FileKind::Missing: return "no such file";
-        case FileKind::Folder: return "a folder";
-        case FileKind::Unreadable: return "a file that cannot be read";
-        case FileKind::Empty: return "an empty file";
-        case FileKind::Zip: return "a ZIP archive";
-        case FileKind::Json: return "a JSON text";
-        case FileKind::PemPrivateKey: return "a PEM private key";
-        case FileKind::PemEncryptedPrivateKey: return "a passphrase-protected PEM private key";
-        case FileKind::PemPublicKey: return "a PEM public key";
-        case FileKind::PemOther: return "a PEM file of another kind";
-        case FileKind::HexPublicKey: return "a public key in hex";
-        case FileKind::WindowsProgram: return "a Windows program";
-        case FileKind::Other: return "a file of another kind";
+    case FileKind::Missing:
+        return "no such file";
+    case FileKind::Folder:
+        return "a folder";
+    case FileKind::Unreadable:
+        return "a file that cannot be read";
+    case FileKind::Empty:
+        return "an empty file";
+    case FileKind::Zip:
+        return "a ZIP archive";
+    case FileKind::Json:
+        return "a JSON text";
+    case FileKind::PemPrivateKey:
+        return "a PEM private key";
+    case FileKind::PemEncryptedPrivateKey:
+        return "a passphrase-protected PEM private key";
+    case FileKind::PemPublicKey:
+        return "a PEM public key";
+    case FileKind::PemOther:
+        return "a PEM file of another kind";
+    case FileKind::HexPublicKey:
+        return "a public key in hex";
+    case FileKind::WindowsProgram:
+        return "a Windows program";
+    case FileKind::Other:
+        return "a file of another kind";
     }
     return "a file of another kind";
 }

@@ -11,9 +11,11 @@ namespace tools {
 
 std::string normalised_public_key_hex(std::string text) {
     const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
-    while (!text.empty() && space(text.back())) text.pop_back();
+    while (!text.empty() && space(text.back()))
+        text.pop_back();
     std::size_t first = 0;
-    while (first < text.size() && space(text[first])) ++first;
+    while (first < text.size() && space(text[first]))
+        ++first;
     text.erase(0, first);
     if (text.size() != 128) return {};
     for (char& c : text) {

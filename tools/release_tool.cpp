@@ -42,6 +42,7 @@ constexpr char kOverview[] =
     "  sign    PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output MANIFEST.json\n"
     "  site    PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output SITE_FOLDER\n"
     "  verify  MANIFEST.json (--public-key KEY | --setup Korvane-Setup.exe) [--package PACKAGE.zip]\n"
+    "  inspect Korvane-Setup.exe                            show the release key and host built into it\n"
     "  --version                                            print the tool's version\n"
     "Exit status: 0 done, 1 refused or failed (one line on stderr says why), 2 wrong command line.\n";
 
@@ -66,6 +67,7 @@ int check(const Arguments& arguments);
 int sign(const Arguments& arguments);
 int site(const Arguments& arguments);
 int verify(const Arguments& arguments);
+int inspect(const Arguments& arguments);
 
 const std::map<std::string, Command>& commands() {
     static const std::string signHelp =
@@ -133,6 +135,12 @@ const std::map<std::string, Command>& commands() {
           "the .pub file keygen wrote, or a PEM public key; --setup takes the key built into that installer.\n",
           {{"public-key", "setup", "package"}, {}},
           verify}},
+        {"inspect",
+         {"usage: korvane-release inspect Korvane-Setup.exe\n"
+          "Prints the release public key and the release host built into the installer (its KORVANE_RELEASE\n"
+          "resource): the key its players' installers verify manifests with, and where they fetch them.\n",
+          {{}, {}},
+          inspect}},
     };
     return table;
 }
@@ -157,8 +165,8 @@ ExpectedKey expected_key(const Arguments& arguments, bool required) {
     return {};
 }
 
-std::string short_key(const std::string& hex) {
-    return hex.substr(0, 8) + "..." + hex.substr(hex.size() - 8);
+std::string fingerprint_of(const std::string& hex) {
+    return "fingerprint " + tools::key_fingerprint(hex);
 }
 
 fs::path public_key_file_of(const fs::path& privateKey) {
@@ -181,13 +189,16 @@ int keygen(const Arguments& arguments) {
         throw;
     }
     std::cout << publicKey << "\n";
-    std::cerr << "private key written to " << privateKey.string() << ", public key to " << publicFile.string()
-              << "; build with -DKORVANE_RELEASE_PUBLIC_KEY=<the line above>\n";
+    std::cerr << "private key written to " << privateKey.string() << ", public key to " << publicFile.string() << " ("
+              << fingerprint_of(publicKey) << "); build with -DKORVANE_RELEASE_PUBLIC_KEY=<the line above>\n";
     return 0;
 }
 
 int pubkey(const Arguments& arguments) {
-    std::cout << tools::SigningKey({arguments.positional, arguments.optional("passphrase-file")}).public_hex() << "\n";
+    const std::string publicKey =
+        tools::SigningKey({arguments.positional, arguments.optional("passphrase-file")}).public_hex();
+    std::cout << publicKey << "\n";
+    std::cerr << fingerprint_of(publicKey) << "\n";
     return 0;
 }
 
@@ -253,8 +264,8 @@ std::string checked_signing_key(const Arguments& arguments, const tools::Signing
     const ExpectedKey expected = expected_key(arguments, false);
     const std::string own = key.public_hex();
     if (!expected.hex.empty() && expected.hex != own) {
-        throw std::runtime_error("the signing key " + arguments.required("key") + " (public " + short_key(own) +
-                                 ") is not " + expected.source + " (" + short_key(expected.hex) +
+        throw std::runtime_error("the signing key " + arguments.required("key") + " (" + fingerprint_of(own) +
+                                 ") is not " + expected.source + " (" + fingerprint_of(expected.hex) +
                                  "); players would see \"Подпись обновления недействительна. Установка отменена\"; "
                                  "nothing was written");
     }
@@ -337,6 +348,15 @@ int verify(const Arguments& arguments) {
         tools::require_matching_package(checked, package);
     }
     std::cout << "ok: version " << checked.version << ", " << checked.size << " bytes, " << checked.url << "\n";
+    return 0;
+}
+
+int inspect(const Arguments& arguments) {
+    const tools::SetupBinding binding = tools::read_setup_binding(arguments.positional);
+    std::cout << "release public key: " << binding.publicKey << "\n"
+              << "fingerprint: " << tools::key_fingerprint(binding.publicKey) << "\n"
+              << "release host: " << binding.host << "\n"
+              << "manifest: https://" << binding.host << "/" << tools::kManifestSitePath << "\n";
     return 0;
 }
 

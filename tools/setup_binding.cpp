@@ -38,7 +38,8 @@ private:
     std::uint32_t read(std::uint64_t offset, unsigned count) const {
         const std::string_view bytes = span(offset, count);
         std::uint32_t value = 0;
-        for (unsigned i = count; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+        for (unsigned i = count; i-- > 0;)
+            value = value << 8 | static_cast<unsigned char>(bytes[i]);
         return value;
     }
 
@@ -125,8 +126,7 @@ SetupBinding read_setup_binding(const std::filesystem::path& exe) {
     const std::string name = exe.string();
     const FileKind kind = sniff_file(exe);
     if (kind != FileKind::WindowsProgram) {
-        throw std::runtime_error("--setup " + name + " is " + describe_file_kind(kind) +
-                                 ", not Korvane-Setup.exe");
+        throw std::runtime_error("--setup " + name + " is " + describe_file_kind(kind) + ", not Korvane-Setup.exe");
     }
     const Image image(read_text_file(exe), name);
     const std::uint32_t pe = image.u32(0x3C);
@@ -141,8 +141,8 @@ SetupBinding read_setup_binding(const std::filesystem::path& exe) {
     std::vector<Section> sections;
     for (std::uint32_t i = 0; i < sectionCount; ++i) {
         const std::uint64_t header = optional + optionalSize + 40 * i;
-        sections.push_back({image.u32(header + 12), image.u32(header + 8), image.u32(header + 20),
-                            image.u32(header + 16)});
+        sections.push_back(
+            {image.u32(header + 12), image.u32(header + 8), image.u32(header + 20), image.u32(header + 16)});
     }
     const ResourceSection resources(image, std::move(sections), resourceRva);
     const std::uint32_t type = resources.find(0, kRcdataType, {});
@@ -155,7 +155,8 @@ SetupBinding read_setup_binding(const std::filesystem::path& exe) {
     std::uint32_t language = resources.first(named & 0x7FFF'FFFFu);
     if ((language & 0x8000'0000u) != 0) image.fail("has a resource nested too deep");
     const std::string_view text = resources.data(language);
-    if (text.substr(0, kFormatLine.size()) != kFormatLine) image.fail("has a KORVANE_RELEASE resource of another format");
+    if (text.substr(0, kFormatLine.size()) != kFormatLine)
+        image.fail("has a KORVANE_RELEASE resource of another format");
     SetupBinding binding{normalised_public_key_hex(std::string(field(text, "key"))), std::string(field(text, "host"))};
     if (binding.publicKey.empty() || binding.host.empty()) image.fail("has an incomplete KORVANE_RELEASE resource");
     return binding;
