@@ -171,6 +171,14 @@ PackageReport check_package(const std::filesystem::path& archive) {
         line.insert(line.find(" (players see"), hint + ")");
         line.insert(0, archive.string() + ": ");
     }
+    // A ZIP of the launcher folder made with zip, 7-Zip or Python: every entry outside the top folder.
+    const bool outside = std::any_of(verdict.problems.begin(), verdict.problems.end(),
+                                     [](const auto& problem) { return problem.rule == PackageRule::OutsideTopFolder; });
+    if (outside && verdict.files.empty()) {
+        report.hint =
+            "no file lies under \"KORLAUNCHER/\": make the package from the launcher folder with "
+            "`korvane-release pack FOLDER --output FILE.zip`";
+    }
     report.entries = verdict.entries;
     report.files = static_cast<std::uint32_t>(verdict.files.size());
     return report;

@@ -15,6 +15,7 @@ struct PackageReport {
     std::vector<std::string> problems;
     std::uint32_t entries = 0;
     std::uint32_t files = 0;
+    std::string hint;  // what to do about the problems as a whole, when one thing explains them
 };
 
 // One line per problem of the verdict, for the publisher. A required file spelt in another letter

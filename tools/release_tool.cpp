@@ -334,6 +334,7 @@ int check(const Arguments& arguments) {
     }
     if (!report.problems.empty()) {
         std::cerr << report.problems.size() << " problem(s); the installer would refuse this package\n";
+        if (!report.hint.empty()) std::cerr << report.hint << "\n";
         return 1;
     }
     std::cout << "ok: " << report.entries << " entries, " << report.files << " files\n";

@@ -267,6 +267,11 @@ class Pack(Workspace):
         write_launcher_folder(os.path.join(above, "KORLAUNCHER"))
         incomplete = write_launcher_folder(self.path("incomplete"))
         os.remove(os.path.join(incomplete, "shaders", "ui.frag.spv"))
+        # What zip -r makes of the launcher folder: check says what to do instead.
+        with zipfile.ZipFile(self.path("zip-r.zip"), "w") as archive:
+            for name, data in SEED_FILES.items():
+                archive.writestr("launcher/" + name.split("/", 1)[1], data)
+        self.assert_refused(run("check", self.path("zip-r.zip")), "korvane-release pack FOLDER")
         cases = {
             lower_case: ['"KORLAUNCHER/korlauncher.exe": the required file must be spelt "KORLAUNCHER/KORLAUNCHER.exe"',
                          "Недопустимый путь обновления"],
