@@ -9,7 +9,8 @@ PackageVerdict judge_package_records(const std::vector<PackageEntryRecord>& reco
         record = (*static_cast<const std::vector<PackageEntryRecord>*>(context))[index];
         return true;
     };
-    judge_package_entries(verdict, PackageScan::EveryProblem, read, const_cast<std::vector<PackageEntryRecord>*>(&records));
+    judge_package_entries(verdict, PackageScan::EveryProblem, read,
+                          const_cast<std::vector<PackageEntryRecord>*>(&records));
     return verdict;
 }
 
