@@ -50,7 +50,11 @@ release::CheckedManifest read_manifest_file(const std::filesystem::path& file) {
                                  ", not a release manifest (give the .json file that sign or site wrote)" +
                                  players_see(kNotSigned));
     }
-    const nlohmann::json manifest = release::parse_release_manifest(read_text_file(file));
+    return check_manifest_text(read_text_file(file), name);
+}
+
+release::CheckedManifest check_manifest_text(const std::string& text, const std::string& name) {
+    const nlohmann::json manifest = release::parse_release_manifest(text);
     if (manifest.is_discarded()) {
         throw std::runtime_error(name +
                                  ": not one plain JSON text (no byte-order mark, zero byte, text after the value "

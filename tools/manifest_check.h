@@ -12,6 +12,9 @@ namespace tools {
 // see; a file of another kind (a ZIP, a key) is named as such.
 release::CheckedManifest read_manifest_file(const std::filesystem::path& file);
 
+// The same for a manifest's bytes (as fetched); `name` says where they came from in messages.
+release::CheckedManifest check_manifest_text(const std::string& text, const std::string& name);
+
 // Throws unless the signature verifies under the 128-hex public key.
 void require_valid_signature(const release::CheckedManifest& manifest, const std::string& publicKeyHex,
                              const std::string& keySource);

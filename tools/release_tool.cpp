@@ -2,6 +2,7 @@
 // folder, signs release manifests, lays out the release site, and checks packages and manifests
 // with the installer's own rules.
 
+#include <curl/curl.h>
 #include <openssl/crypto.h>
 
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "tools/manifest_check.h"
 #include "tools/pack.h"
 #include "tools/package_check.h"
+#include "tools/probe.h"
 #include "tools/public_key_input.h"
 #include "tools/setup_binding.h"
 #include "tools/site_layout.h"
@@ -43,6 +45,7 @@ constexpr char kOverview[] =
     "  site    PACKAGE.zip --version X.Y.Z --url https://... --key PRIVATE_KEY.pem --output SITE_FOLDER\n"
     "  verify  MANIFEST.json (--public-key KEY | --setup Korvane-Setup.exe) [--package PACKAGE.zip]\n"
     "  inspect Korvane-Setup.exe                            show the release key and host built into it\n"
+    "  probe   --setup Korvane-Setup.exe [--site-root URL]  check the live release site as the installer will\n"
     "  --version                                            print the tool's version\n"
     "Exit status: 0 done, 1 refused or failed (one line on stderr says why), 2 wrong command line.\n";
 
@@ -68,6 +71,7 @@ int sign(const Arguments& arguments);
 int site(const Arguments& arguments);
 int verify(const Arguments& arguments);
 int inspect(const Arguments& arguments);
+int probe(const Arguments& arguments);
 
 const std::map<std::string, Command>& commands() {
     static const std::string signHelp =
@@ -141,6 +145,16 @@ const std::map<std::string, Command>& commands() {
           "resource): the key its players' installers verify manifests with, and where they fetch them.\n",
           {{}, {}},
           inspect}},
+        {"probe",
+         {"usage: korvane-release probe --setup Korvane-Setup.exe [--site-root https://HOST[:PORT]] [--ca-file "
+          "CA.pem]\n"
+          "Checks the live release site as this installer will: HTTPS with the system's trust store (or\n"
+          "--ca-file), the manifest at /downloads/launcher-release.json (status, type, caching), its fields and\n"
+          "signature under the key built into the installer, then the package it names (status, size, SHA-256,\n"
+          "no compression, caching, byte ranges). Prints each check with pass or FAIL and what to do; exit 1 when\n"
+          "one fails. --site-root replaces https://<the release host built in> (a staging server, say).\n",
+          {{"setup", "site-root", "ca-file"}, {}, false},
+          probe}},
     };
     return table;
 }
@@ -361,6 +375,13 @@ int inspect(const Arguments& arguments) {
     return 0;
 }
 
+int probe(const Arguments& arguments) {
+    return tools::probe_release_site(
+               {arguments.required("setup"), arguments.optional("site-root"), arguments.optional("ca-file")}, std::cout)
+               ? 0
+               : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -383,6 +404,7 @@ int main(int argc, char** argv) {
         std::cerr << kOverview;
         return 2;
     }
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     try {
         return command->second.run(tools::parse_arguments(command->second.syntax, argc, argv, 2));
     } catch (const tools::HelpRequested&) {

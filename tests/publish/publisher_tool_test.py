@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from testkit.launcher_package import SEED_FILES  # noqa: E402
 
 ARGS = None
-COMMANDS = ["keygen", "pubkey", "pack", "check", "sign", "site", "verify"]
+COMMANDS = ["keygen", "pubkey", "pack", "check", "sign", "site", "verify", "inspect", "probe"]
 MANIFEST_PATH = os.path.join("downloads", "launcher-release.json")
 
 
