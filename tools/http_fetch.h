@@ -9,8 +9,8 @@
 namespace tools {
 
 struct FetchOptions {
-    std::string caFile;         // empty: the system's trust store
-    std::string range;          // "first-last", or empty for the whole body
+    std::string caFile;            // empty: the system's trust store
+    std::string range;             // "first-last", or empty for the whole body
     std::size_t maximumBytes = 0;  // the body is refused beyond this
 };
 

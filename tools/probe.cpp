@@ -71,7 +71,8 @@ bool probe_release_site(const ProbeOptions& options, std::ostream& out) {
     const SetupBinding binding = read_setup_binding(options.setup);
     Report report(out);
     std::string root = options.siteRoot.empty() ? "https://" + binding.host : options.siteRoot;
-    while (!root.empty() && root.back() == '/') root.pop_back();
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
     const std::string manifestUrl = root + "/" + kManifestSitePath;
     out << "probing " << manifestUrl << " for " << options.setup << " (release host " << binding.host << ")\n";
 
@@ -93,8 +94,10 @@ bool probe_release_site(const ProbeOptions& options, std::ostream& out) {
     release::CheckedManifest manifest;
     try {
         manifest = check_manifest_text(manifestAnswer.body, "the served manifest");
-        report.check(true, "manifest fields: version " + manifest.version + ", " + std::to_string(manifest.size) +
-                               " bytes, " + manifest.url, {});
+        report.check(true,
+                     "manifest fields: version " + manifest.version + ", " + std::to_string(manifest.size) +
+                         " bytes, " + manifest.url,
+                     {});
         require_valid_signature(manifest, binding.publicKey, "the key built into " + options.setup);
         report.check(true, "signature under the key built into " + options.setup, {});
     } catch (const std::runtime_error& refusal) {
@@ -116,15 +119,17 @@ bool probe_release_site(const ProbeOptions& options, std::ostream& out) {
                      " bytes, the manifest says " + std::to_string(manifest.size),
                  uploadAgain + " (players see \"Архив обновления изменён. Установка отменена\")");
     report.check(sha256_hex(package.body) == manifest.sha256, "package SHA-256 matches the manifest",
-                 uploadAgain + "; a published package never changes under its URL: give a new one a new URL and "
-                               "sign again (players see \"Архив обновления изменён. Установка отменена\")");
+                 uploadAgain +
+                     "; a published package never changes under its URL: give a new one a new URL and "
+                     "sign again (players see \"Архив обновления изменён. Установка отменена\")");
     report.check(header(package, "content-encoding").empty(),
                  "package sent as stored (Content-Encoding \"" + header(package, "content-encoding") + "\")",
                  "turn compression off for the package (gzip off): its size and hash are the stored file's");
     const std::string cacheControl = header(package, "cache-control");
-    report.check(cacheControl.find("max-age") != std::string::npos || cacheControl.find("immutable") != std::string::npos,
-                 "package caching: Cache-Control \"" + cacheControl + "\"",
-                 "let caches keep it (Cache-Control: public, max-age=31536000, immutable): its URL never changes");
+    report.check(
+        cacheControl.find("max-age") != std::string::npos || cacheControl.find("immutable") != std::string::npos,
+        "package caching: Cache-Control \"" + cacheControl + "\"",
+        "let caches keep it (Cache-Control: public, max-age=31536000, immutable): its URL never changes");
 
     fetch.range = "1-1";
     fetch.maximumBytes = 1024;
