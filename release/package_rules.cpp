@@ -1,6 +1,5 @@
 #include "release/package_rules.h"
 
-#include <array>
 #include <iterator>
 
 #include "common/launcher_names.h"
@@ -17,9 +16,6 @@ constexpr char kInvalidFile[] = "Недопустимый файл обновл�
 constexpr char kInvalidFolder[] = "Недопустимая папка обновления";
 constexpr char kInvalidPath[] = "Недопустимый путь обновления";
 
-constexpr std::string_view kTopFolder = "KORLAUNCHER/";
-constexpr std::uint64_t kMaximumFileSize = 268'435'456;
-constexpr std::uint64_t kMaximumTotalSize = 536'870'912;
 constexpr std::uint32_t kUnixFileTypeMask = 0xF000;
 constexpr std::uint32_t kUnixSymbolicLink = 0xA000;
 // Windows refuses a path element longer than 255 UTF-16 units (the names here are ASCII, one unit
@@ -30,12 +26,6 @@ constexpr size_t kMaximumNameLength = 4096;
 // In the keys of the name set '/' is replaced by a byte below every allowed character, so that the
 // names inside a folder sort right after a file of the folder's name.
 constexpr char kKeySeparator = '\x01';
-
-constexpr std::array<std::string_view, 6> kRequiredFiles = {
-    "korlauncher.exe",           "launcher.json",
-    "shaders/ui.vert.spv",       "shaders/ui.frag.spv",
-    "assets/fonts/regular.json", "assets/fonts/regular.png",
-};
 
 bool is_allowed_character(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
@@ -100,16 +90,19 @@ std::string normalised_package_name(std::string_view name) {
     return written;
 }
 
-bool is_allowed_package_name(std::string_view name) {
+PackageRule package_name_flaw(std::string_view name) {
     // A leading separator makes the name absolute; a drive or UNC prefix needs ':' or fails below.
-    if (name.empty() || name.size() > kMaximumNameLength || is_separator(name.front())) {
-        return false;
+    if (name.empty() || is_separator(name.front())) {
+        return PackageRule::EmptyName;
+    }
+    if (name.size() > kMaximumNameLength) {
+        return PackageRule::NameTooLong;
     }
     std::string generic;
     generic.reserve(name.size());
     for (char c : name) {
         if (!is_allowed_character(c)) {
-            return false;
+            return PackageRule::BadCharacter;
         }
         generic.push_back(is_separator(c) ? '/' : c);
     }
@@ -118,20 +111,21 @@ bool is_allowed_package_name(std::string_view name) {
     while (true) {
         const size_t end = generic.find('/', start);
         const std::string_view element = std::string_view(generic).substr(start, end - start);
-        if (element.empty() || element.size() > kMaximumElementLength || element.back() == '.' ||
-            is_device_name(element)) {
-            return false;
-        }
+        if (element.empty()) return PackageRule::EmptyElement;
+        if (element.size() > kMaximumElementLength) return PackageRule::ElementTooLong;
+        if (element.back() == '.') return PackageRule::ElementEndsWithDot;
+        if (is_device_name(element)) return PackageRule::DeviceName;
         if (end == std::string::npos) {
             break;
         }
         start = generic.find_first_not_of('/', end);
         if (start == std::string::npos) {
-            return false;
+            return PackageRule::EmptyElement;
         }
     }
-    return generic == common::kLauncherExecutableUtf8 || generic == "launcher.json" ||
-           starts_with(generic, "assets/") || starts_with(generic, "shaders/");
+    const bool allowedPlace = generic == common::kLauncherExecutableUtf8 || generic == "launcher.json" ||
+                              starts_with(generic, "assets/") || starts_with(generic, "shaders/");
+    return allowedPlace ? PackageRule::None : PackageRule::NotAnAllowedPlace;
 }
 
 bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRecord& record) {
@@ -163,44 +157,56 @@ const char* check_package_entry_count(std::uint64_t count) {
 
 PackageEntryVerdict PackageRules::examine(const PackageEntryRecord& entry) {
     PackageEntryVerdict verdict;
-    const bool symbolicLink = ((entry.externalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
-    if (entry.isEncrypted || !entry.isSupported || symbolicLink || !starts_with(entry.name, kTopFolder)) {
+    verdict.rule = judge(entry, verdict);
+    switch (verdict.rule) {
+    case PackageRule::None:
+        break;
+    case PackageRule::Encrypted:
+    case PackageRule::UnsupportedMethod:
+    case PackageRule::SymbolicLink:
+    case PackageRule::OutsideTopFolder:
         verdict.refusal = kInvalidFile;
-        return verdict;
+        break;
+    case PackageRule::DuplicateName:
+    case PackageRule::FileTooLarge:
+    case PackageRule::TotalTooLarge:
+        verdict.refusal = kPackageBadComposition;
+        break;
+    default:
+        verdict.refusal = entry.isDirectory ? kInvalidFolder : kInvalidPath;
+        break;  // the path rule
     }
-    std::string_view relative = std::string_view(entry.name).substr(kTopFolder.size());
+    return verdict;
+}
+
+PackageRule PackageRules::judge(const PackageEntryRecord& entry, PackageEntryVerdict& verdict) {
+    const bool symbolicLink = ((entry.externalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
+    if (entry.isEncrypted) return PackageRule::Encrypted;
+    if (!entry.isSupported) return PackageRule::UnsupportedMethod;
+    if (symbolicLink) return PackageRule::SymbolicLink;
+    if (!starts_with(entry.name, kPackageTopFolder)) return PackageRule::OutsideTopFolder;
+    std::string_view relative = std::string_view(entry.name).substr(kPackageTopFolder.size());
 
     if (entry.isDirectory) {
         if (relative.empty()) {
-            return verdict;
+            return PackageRule::None;
         }
         if (relative.back() == '/') {
             relative.remove_suffix(1);
         }
-        if (relative != "assets" && relative != "shaders" && !is_allowed_package_name(relative)) {
-            verdict.refusal = kInvalidFolder;
-        }
-        return verdict;
+        return relative == "assets" || relative == "shaders" ? PackageRule::None : package_name_flaw(relative);
     }
 
-    if (!is_allowed_package_name(relative)) {
-        verdict.refusal = kInvalidPath;
-        return verdict;
-    }
+    if (const PackageRule flaw = package_name_flaw(relative); flaw != PackageRule::None) return flaw;
     // Judged as it will be written: "assets\\a" and "assets//a" are the file "assets/a".
     std::string written = normalised_package_name(relative);
-    if (!names_.insert(name_key(written)).second || entry.uncompressedSize > kMaximumFileSize) {
-        verdict.refusal = kPackageBadComposition;
-        return verdict;
-    }
+    if (!names_.insert(name_key(written)).second) return PackageRule::DuplicateName;
+    if (entry.uncompressedSize > kMaximumPackageFileSize) return PackageRule::FileTooLarge;
     total_ += entry.uncompressedSize;
-    if (total_ > kMaximumTotalSize) {
-        verdict.refusal = kPackageBadComposition;
-        return verdict;
-    }
+    if (total_ > kMaximumPackageTotalSize) return PackageRule::TotalTooLarge;
     verdict.extract = true;
     verdict.relativeName = std::move(written);
-    return verdict;
+    return PackageRule::None;
 }
 
 std::vector<std::string> PackageRules::file_folder_clashes() const {
@@ -224,7 +230,7 @@ const char* PackageRules::first_refusal_at_end() const {
 
 std::vector<std::string> PackageRules::missing_required() const {
     std::vector<std::string> missing;
-    for (const std::string_view required : kRequiredFiles) {
+    for (const std::string_view required : kRequiredPackageFiles) {
         if (names_.count(name_key(required)) == 0) {
             missing.emplace_back(required);
         }

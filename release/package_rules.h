@@ -15,9 +15,51 @@
 namespace release {
 
 inline constexpr std::uint32_t kMaximumPackageEntries = 2048;
+inline constexpr std::string_view kPackageTopFolder = "KORLAUNCHER/";
+inline constexpr std::uint64_t kMaximumPackageFileSize = 268'435'456;
+inline constexpr std::uint64_t kMaximumPackageTotalSize = 536'870'912;
 
-// The path rule on a relative name below "KORLAUNCHER/"; a backslash counts as '/'.
-bool is_allowed_package_name(std::string_view name);
+// The files every package holds, below the top folder, lower-cased as they are compared.
+inline constexpr std::string_view kRequiredPackageFiles[] = {
+    "korlauncher.exe",           "launcher.json",
+    "shaders/ui.vert.spv",       "shaders/ui.frag.spv",
+    "assets/fonts/regular.json", "assets/fonts/regular.png",
+};
+
+// Which rule a refusal applies. The installer shows only the refusal's message; the release tool
+// explains the rule to the publisher, so each refusal carries the rule that decided it.
+enum class PackageRule : std::uint8_t {
+    None,
+    Unreadable,        // not a ZIP the reader can open
+    EntryCount,        // no entry, or more than kMaximumPackageEntries
+    Structure,         // bytes the archive's own records do not account for
+    UnreadableRecord,  // a central-directory record the reader cannot read
+    Encrypted,
+    UnsupportedMethod,  // neither stored nor deflated
+    SymbolicLink,
+    OutsideTopFolder,    // not below "KORLAUNCHER/"
+    EmptyName,           // nothing after the top folder, or a leading separator
+    NameTooLong,         // over 4096 bytes
+    BadCharacter,        // outside letters, digits, '_', '.', '-', '/' and '\'
+    EmptyElement,        // a trailing separator
+    ElementTooLong,      // an element over 255 bytes
+    ElementEndsWithDot,  // ".", ".." or "name."
+    DeviceName,          // CON, PRN, AUX, NUL, COM1-9, LPT1-9
+    NotAnAllowedPlace,   // a file other than the executable, launcher.json, assets/..., shaders/...
+    DuplicateName,       // the same written name, letter case aside, twice
+    FileTooLarge,
+    TotalTooLarge,
+    FileFolderClash,  // "assets/x" and "assets/x/y"
+    MissingRequired,
+    DamagedData,  // the data does not inflate to the recorded size and CRC-32
+};
+
+// The path rule on a relative name below "KORLAUNCHER/" (a backslash counts as '/'): the first rule
+// the name breaks, or PackageRule::None.
+PackageRule package_name_flaw(std::string_view name);
+inline bool is_allowed_package_name(std::string_view name) {
+    return package_name_flaw(name) == PackageRule::None;
+}
 
 // The name as it is written to disk: every backslash a '/', every run of separators one '/'.
 std::string normalised_package_name(std::string_view name);
@@ -39,6 +81,7 @@ bool read_package_entry(mz_zip_archive& zip, std::uint32_t index, PackageEntryRe
 // entry, whose relative name as it will be written is then in `relativeName`.
 struct PackageEntryVerdict {
     const char* refusal = nullptr;
+    PackageRule rule = PackageRule::None;
     bool extract = false;
     std::string relativeName;
 };
@@ -48,7 +91,7 @@ extern const char kPackageCorruptZip[];
 extern const char kPackageBadComposition[];
 extern const char kPackageMissingFiles[];
 
-// Null when the archive may hold this many entries, else the refusal.
+// Null when the archive may hold this many entries, else the refusal (PackageRule::EntryCount).
 const char* check_package_entry_count(std::uint64_t count);
 
 // Accumulates the name set and the running total over the entries of one archive, in
@@ -66,6 +109,9 @@ public:
     std::vector<std::string> missing_required() const;
 
 private:
+    // The rule the entry breaks, or None; for a file to extract, fills `verdict`'s name and flag.
+    PackageRule judge(const PackageEntryRecord& entry, PackageEntryVerdict& verdict);
+
     std::set<std::string> names_;  // lower-cased written names, with '/' as a low byte (see the .cpp)
     std::uint64_t total_ = 0;
 };

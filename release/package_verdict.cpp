@@ -50,44 +50,63 @@ bool ZipReader::open(FILE* stream, std::uint64_t size) {
     return open_;
 }
 
-PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan) {
-    PackageVerdict verdict;
+void judge_package_entries(PackageVerdict& verdict, PackageScan scan, PackageRecordReader read, void* context) {
     const bool every = scan == PackageScan::EveryProblem;
-    verdict.entries = mz_zip_reader_get_num_files(&zip);
-    // The count is judged before any record is read, so a huge directory costs nothing.
-    if (const char* refusal = check_package_entry_count(verdict.entries)) {
-        verdict.problems.push_back({refusal, std::to_string(verdict.entries) + " entries"});
-        return verdict;
-    }
-    if (std::string flaw = package_structure_flaw(zip); !flaw.empty()) {
-        verdict.problems.push_back({kPackageCorruptZip, std::move(flaw)});
-        return verdict;
-    }
     PackageRules rules;
     for (std::uint32_t index = 0; index < verdict.entries; ++index) {
         PackageEntryRecord record;
-        if (!read_package_entry(zip, index, record)) {
-            verdict.problems.push_back({kPackageCorruptZip, "entry " + std::to_string(index)});
+        if (!read(context, index, record)) {
+            verdict.problems.push_back(
+                {kPackageCorruptZip, PackageRule::UnreadableRecord, "entry " + std::to_string(index), {}});
         } else {
             PackageEntryVerdict entry = rules.examine(record);
             if (entry.refusal != nullptr) {
-                verdict.problems.push_back({entry.refusal, entry_place(index, record.name)});
+                verdict.problems.push_back(
+                    {entry.refusal, entry.rule, entry_place(index, record.name), std::move(record.name)});
             } else if (entry.extract) {
                 verdict.files.push_back({index, std::move(entry.relativeName), record.uncompressedSize});
             }
         }
-        if (!every && !verdict.problems.empty()) return verdict;
+        if (!every && !verdict.problems.empty()) return;
     }
     if (!every) {
-        if (const char* refusal = rules.first_refusal_at_end()) verdict.problems.push_back({refusal, {}});
-        return verdict;
+        if (const char* refusal = rules.first_refusal_at_end()) {
+            const PackageRule rule =
+                refusal == kPackageMissingFiles ? PackageRule::MissingRequired : PackageRule::FileFolderClash;
+            verdict.problems.push_back({refusal, rule, {}, {}});
+        }
+        return;
     }
     for (const std::string& clash : rules.file_folder_clashes()) {
-        verdict.problems.push_back({kPackageBadComposition, "\"" + clash + "\" is both a file and a folder"});
+        verdict.problems.push_back({kPackageBadComposition, PackageRule::FileFolderClash,
+                                    "\"" + clash + "\" is both a file and a folder", clash});
     }
     for (const std::string& missing : rules.missing_required()) {
-        verdict.problems.push_back({kPackageMissingFiles, missing});
+        verdict.problems.push_back({kPackageMissingFiles, PackageRule::MissingRequired, missing, missing});
     }
+}
+
+bool judge_package_entry_count(PackageVerdict& verdict, std::uint64_t count) {
+    if (const char* refusal = check_package_entry_count(count)) {
+        verdict.problems.push_back({refusal, PackageRule::EntryCount, std::to_string(count) + " entries", {}});
+        return false;
+    }
+    verdict.entries = static_cast<std::uint32_t>(count);
+    return true;
+}
+
+PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan) {
+    PackageVerdict verdict;
+    // The count is judged before any record is read, so a huge directory costs nothing.
+    if (!judge_package_entry_count(verdict, mz_zip_reader_get_num_files(&zip))) return verdict;
+    if (std::string flaw = package_structure_flaw(zip); !flaw.empty()) {
+        verdict.problems.push_back({kPackageCorruptZip, PackageRule::Structure, std::move(flaw), {}});
+        return verdict;
+    }
+    const PackageRecordReader read = [](void* context, std::uint32_t index, PackageEntryRecord& record) {
+        return read_package_entry(*static_cast<mz_zip_archive*>(context), index, record);
+    };
+    judge_package_entries(verdict, scan, read, &zip);
     return verdict;
 }
 
@@ -102,7 +121,7 @@ PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan)
     ZipReader reader;
     if (stream == nullptr || !reader.open(stream, size)) {
         PackageVerdict verdict;
-        verdict.problems.push_back({kPackageCorruptZip, {}});
+        verdict.problems.push_back({kPackageCorruptZip, PackageRule::Unreadable, {}, {}});
         return verdict;
     }
     PackageVerdict verdict = examine_package(reader.get(), scan);
@@ -110,7 +129,8 @@ PackageVerdict judge_package(FILE* stream, std::uint64_t size, PackageScan scan)
     const PackageSink discard = [](const void*, size_t) { return true; };
     for (const PackageEntry& file : verdict.files) {
         if (!inflate_package_file(reader.get(), file, discard)) {
-            verdict.problems.push_back({kPackageExtractFailed, entry_place(file.index, file.relativeName)});
+            verdict.problems.push_back({kPackageExtractFailed, PackageRule::DamagedData,
+                                        entry_place(file.index, file.relativeName), file.relativeName});
             if (scan == PackageScan::FirstProblem) break;
         }
     }

@@ -11,6 +11,8 @@
 
 #include <miniz.h>
 
+#include "release/package_rules.h"
+
 namespace release {
 
 // Ends the ZIP reader when it goes away; declare it after the archive's stream so it ends first.
@@ -37,10 +39,12 @@ struct PackageEntry {
     std::uint64_t size = 0;
 };
 
-// One refusal: the installer's message, and for the publisher where it was found.
+// One refusal: the installer's message, and for the publisher the rule and where it was found.
 struct PackageProblem {
     const char* refusal = nullptr;
+    PackageRule rule = PackageRule::None;
     std::string where;  // empty, or "entry N \"name\"", or a description of the flaw
+    std::string name;   // the entry's stored name, or the file a folder clash or a missing file names
 };
 
 struct PackageVerdict {
@@ -55,6 +59,21 @@ enum class PackageScan { FirstProblem, EveryProblem };
 // every entry's record, then the clashes and the required files. FirstProblem stops at the first
 // refusal (the installer); EveryProblem goes on so a publisher sees them all.
 PackageVerdict examine_package(mz_zip_archive& zip, PackageScan scan);
+
+// Supplies entry `index`'s record; false when it cannot be read.
+using PackageRecordReader = bool (*)(void* context, std::uint32_t index, PackageEntryRecord& record);
+
+// Judges the entry count: false (and the refusal added) when it is out of bounds, else it is set.
+bool judge_package_entry_count(PackageVerdict& verdict, std::uint64_t count);
+
+// The entry rules over `verdict.entries` records, then the rules at the end (clashes, required
+// files): what examine_package runs once the archive's structure has passed.
+void judge_package_entries(PackageVerdict& verdict, PackageScan scan, PackageRecordReader read, void* context);
+
+// The same rules over records not read from an archive (the release tool's pack judges a folder
+// before it writes the ZIP), every problem listed. In package_records.cpp, apart, so the installer
+// does not carry it.
+PackageVerdict judge_package_records(const std::vector<PackageEntryRecord>& records);
 
 // Receives the inflated bytes of one file in order; false stops the inflation.
 using PackageSink = std::function<bool(const void* data, size_t size)>;

@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
 # Builds the product (Korvane-Setup.exe) and the release tool twice from this source tree, in two
 # fresh folders of different names and depths, and requires byte-identical results. Prints the
-# SHA-256 of each; they hold for this commit, this toolchain and this release public key.
-#   scripts/check-reproducible.sh [--public-key HEX128] [--keep]
-# Without --public-key the builds use a fixed example key (any key works; the hash depends on it).
+# SHA-256 of each; they hold for this commit, this toolchain, this release public key and host.
 # The builds are configured like a release (scripts/setup.sh's options, no tests). Exit 1 when the
-# two builds differ, naming the first differing bytes.
+# two builds differ, naming the first differing bytes; 2 on a wrong command line.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # A public key with no private half kept anywhere: it only stands in for the publisher's.
 public_key=6b9ef3a09722e94c45a573a4e861fe8b32422f51677e78942aca42e27e82805f9717564882eb16700c45010b3cc511e68a257ef20c7290e78d93e5c1b5e57de7
+host=downloads.korvane.ru
 keep=no
+usage() {
+  cat <<'USAGE'
+usage: scripts/check-reproducible.sh [--public-key HEX128] [--host HOST] [--keep]
+  --public-key HEX128  the release public key built in (default: a fixed example key; the hash depends on it)
+  --host HOST          the release host built in (default: downloads.korvane.ru; the hash depends on it)
+  --keep               keep the two build folders and say where they are
+Builds Korvane-Setup.exe and the release tool twice in fresh folders and compares them byte for byte.
+USAGE
+}
 while [ $# -gt 0 ]; do
   case "$1" in
-    --public-key) [ $# -ge 2 ] || exit 2; public_key=$2; shift 2 ;;
+    --public-key|--host)
+      if [ $# -lt 2 ]; then echo "check-reproducible: $1 needs a value" >&2; usage >&2; exit 2; fi
+      if [ "$1" = --host ]; then host=$2; else public_key=$2; fi
+      shift 2 ;;
     --keep) keep=yes; shift ;;
-    *) sed -n '2,9p' "${BASH_SOURCE[0]}" >&2; exit 2 ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "check-reproducible: unknown argument $1" >&2; usage >&2; exit 2 ;;
   esac
 done
 
@@ -28,7 +40,8 @@ build() {
   local folder=$1
   cmake -S "$root" -B "$folder/cross" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DKORVANE_WARNINGS_AS_ERRORS=ON \
-    -DKORVANE_BUILD_TESTS=OFF -DKORVANE_RELEASE_PUBLIC_KEY="$public_key" >"$folder.log" 2>&1
+    -DKORVANE_BUILD_TESTS=OFF -DKORVANE_RELEASE_PUBLIC_KEY="$public_key" -DKORVANE_RELEASE_HOST="$host" \
+    >"$folder.log" 2>&1
   cmake --build "$folder/cross" --parallel 2 --target korvane_setup >>"$folder.log" 2>&1
   cmake -S "$root/tools" -B "$folder/host" -DCMAKE_BUILD_TYPE=Release >>"$folder.log" 2>&1
   cmake --build "$folder/host" --parallel 2 >>"$folder.log" 2>&1
@@ -56,6 +69,6 @@ for file in cross/app/Korvane-Setup.exe host/korvane-release; do
   fi
 done
 echo "toolchain: $(x86_64-w64-mingw32-g++-posix --version | head -1); $(x86_64-w64-mingw32-ld --version | head -1);" \
-     "host $(g++ --version | head -1); release public key $public_key"
+     "host $(g++ --version | head -1); release public key $public_key; release host $host"
 [ "$keep" = no ] || echo "builds kept in $work"
 exit $status

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 fontconfig fonts-dejavu-core fonts-open-sans
   nlohmann-json3-dev googletest
-  libssl-dev openssl
+  libssl-dev openssl libcurl4-openssl-dev
   xvfb xdotool x11-utils imagemagick
   tesseract-ocr tesseract-ocr-rus
   nginx curl

@@ -50,7 +50,12 @@ else
   usage
 fi
 [ -z "$password_file" ] || credentials+=(-readpass "$password_file")
-[ -z "$timestamp" ] || credentials+=(-ts "$timestamp")
+if [ -n "$timestamp" ]; then
+  credentials+=(-ts "$timestamp")
+else
+  echo "sign-setup: warning: no --timestamp server given; the signature stops being valid when the" \
+       "certificate expires (give the RFC 3161 URL of your CA's timestamp server)" >&2
+fi
 
 command -v osslsigncode >/dev/null || { echo "sign-setup: osslsigncode is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 [ -f "$input" ] || { echo "sign-setup: no such file: $input" >&2; exit 1; }

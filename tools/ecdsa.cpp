@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -17,6 +20,7 @@
 
 #include "crypto/hex.h"
 #include "release/manifest_rules.h"
+#include "tools/file_kind.h"
 
 namespace tools {
 
@@ -55,17 +59,88 @@ std::string public_hex_of(EVP_PKEY* key) {
     return crypto::hex_from_bytes(point.data() + 1, 2 * kCoordinateBytes);
 }
 
-PKey load_private_key(const std::filesystem::path& file) {
+// The first line of the passphrase file, or what the publisher types at the terminal; asked for
+// at most once, and only when the key turns out to be protected.
+struct Passphrase {
+    const PrivateKeySource* source = nullptr;
+    std::string text;
+    bool known = false;        // read from the file, or typed
+    bool used = false;         // the key asked for it
+    bool unavailable = false;  // no file and no terminal
+};
+
+std::string read_passphrase_file(const std::filesystem::path& file) {
     File stream(std::fopen(file.c_str(), "rb"));
-    require(stream != nullptr, ("cannot open the private key " + file.string()).c_str());
-    PKey key(PEM_read_PrivateKey(stream.get(), nullptr, nullptr, nullptr));
-    require(key != nullptr, ("not a PEM private key: " + file.string()).c_str());
+    require(stream != nullptr, ("cannot read the passphrase file " + file.string()).c_str());
+    std::string text;
+    for (int c = std::fgetc(stream.get()); c != EOF && c != '\n' && c != '\r'; c = std::fgetc(stream.get())) {
+        text.push_back(static_cast<char>(c));
+    }
+    require(!text.empty(), ("the passphrase file " + file.string() + " holds no passphrase on its first line").c_str());
+    return text;
+}
+
+// Called by OpenSSL only for a protected key; never throws through it.
+int give_passphrase(char* buffer, int size, int, void* opaque) {
+    auto& passphrase = *static_cast<Passphrase*>(opaque);
+    passphrase.used = true;
+    if (!passphrase.known && !passphrase.unavailable) {
+        // OpenSSL reads from the controlling terminal with echo off; without one there is nobody to ask.
+        const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY);
+        if (terminal < 0) {
+            passphrase.unavailable = true;
+            return -1;
+        }
+        close(terminal);
+        std::vector<char> typed(1024);
+        const std::string prompt = "passphrase for " + passphrase.source->file.string() + ": ";
+        if (EVP_read_pw_string(typed.data(), static_cast<int>(typed.size()), prompt.c_str(), 0) == 0) {
+            passphrase.text = typed.data();
+            passphrase.known = true;
+        } else {
+            passphrase.unavailable = true;
+        }
+        OPENSSL_cleanse(typed.data(), typed.size());
+    }
+    if (!passphrase.known || passphrase.text.size() > static_cast<size_t>(size)) return -1;
+    std::copy(passphrase.text.begin(), passphrase.text.end(), buffer);
+    return static_cast<int>(passphrase.text.size());
+}
+
+PKey load_private_key(const PrivateKeySource& source) {
+    const std::string name = source.file.string();
+    const FileKind kind = sniff_file(source.file);
+    if (kind == FileKind::Missing || kind == FileKind::Folder || kind == FileKind::Unreadable) {
+        throw std::runtime_error("private key " + name + ": " + describe_file_kind(kind));
+    }
+    if (kind == FileKind::PemPublicKey || kind == FileKind::HexPublicKey) {
+        throw std::runtime_error(name + " holds a public key; --key takes the private key (the PEM file keygen wrote)");
+    }
+    File stream(std::fopen(source.file.c_str(), "rb"));
+    require(stream != nullptr, ("cannot open the private key " + name).c_str());
+    Passphrase passphrase;
+    passphrase.source = &source;
+    if (!source.passphraseFile.empty()) {
+        passphrase.text = read_passphrase_file(source.passphraseFile);
+        passphrase.known = true;
+    }
+    PKey key(PEM_read_PrivateKey(stream.get(), nullptr, give_passphrase, &passphrase));
+    if (key == nullptr) {
+        if (passphrase.unavailable) {
+            throw std::runtime_error(name +
+                                     " is protected by a passphrase and there is no terminal to ask it on: give "
+                                     "--passphrase-file FILE");
+        }
+        if (passphrase.used) throw std::runtime_error("wrong passphrase for the private key " + name);
+        throw std::runtime_error(name + " is not a PEM private key (it is " + describe_file_kind(kind) +
+                                 "); --key takes the PEM file keygen wrote");
+    }
     char group[32] = {};
     size_t groupLength = 0;
     require(EVP_PKEY_is_a(key.get(), "EC") &&
                 EVP_PKEY_get_group_name(key.get(), group, sizeof group, &groupLength) == 1 &&
                 std::string_view(group, groupLength) == kCurve,
-            ("not an ECDSA P-256 key: " + file.string()).c_str());
+            ("not an ECDSA P-256 key: " + name + " (the installer verifies P-256 signatures only)").c_str());
     return key;
 }
 
@@ -91,7 +166,9 @@ PKey public_key_from_hex(std::string_view publicKeyHex) {
 
 }  // namespace
 
-std::string generate_release_key(const std::filesystem::path& privateKeyFile) {
+std::string generate_release_key(const std::filesystem::path& privateKeyFile,
+                                 const std::filesystem::path& passphraseFile) {
+    const std::string passphrase = passphraseFile.empty() ? std::string() : read_passphrase_file(passphraseFile);
     PKey key(EVP_EC_gen(kCurve));
     require(key != nullptr, "cannot generate a P-256 key");
     // O_EXCL: a key that already exists is never replaced; 0600 from the start, not after a chmod.
@@ -101,9 +178,13 @@ std::string generate_release_key(const std::filesystem::path& privateKeyFile) {
     if (stream == nullptr) {
         close(descriptor);
     }
-    const bool written = stream != nullptr &&
-                         PEM_write_PrivateKey(stream.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
-                         std::fflush(stream.get()) == 0 && fsync(fileno(stream.get())) == 0;
+    const EVP_CIPHER* cipher = passphrase.empty() ? nullptr : EVP_aes_256_cbc();
+    const bool written =
+        stream != nullptr &&
+        PEM_write_PrivateKey(stream.get(), key.get(), cipher,
+                             reinterpret_cast<const unsigned char*>(passphrase.empty() ? nullptr : passphrase.data()),
+                             static_cast<int>(passphrase.size()), nullptr, nullptr) == 1 &&
+        std::fflush(stream.get()) == 0 && fsync(fileno(stream.get())) == 0;
     const bool closed = stream != nullptr && std::fclose(stream.release()) == 0;
     if (!written || !closed) {
         std::remove(privateKeyFile.c_str());
@@ -112,15 +193,21 @@ std::string generate_release_key(const std::filesystem::path& privateKeyFile) {
     return public_hex_of(key.get());
 }
 
-std::string public_key_of(const std::filesystem::path& privateKeyFile) {
-    return public_hex_of(load_private_key(privateKeyFile).get());
+void SigningKey::Free::operator()(evp_pkey_st* key) const noexcept {
+    EVP_PKEY_free(key);
 }
 
-std::vector<unsigned char> sign_release_text(const std::filesystem::path& privateKeyFile, std::string_view message) {
-    const PKey key = load_private_key(privateKeyFile);
+SigningKey::SigningKey(const PrivateKeySource& source) : key_(load_private_key(source).release()) {}
+
+std::string SigningKey::public_hex() const {
+    return public_hex_of(key_.get());
+}
+
+std::vector<unsigned char> SigningKey::sign(std::string_view message) const {
+    EVP_PKEY* const key = key_.get();
     MdContext context(EVP_MD_CTX_new());
     size_t derLength = 0;
-    require(context != nullptr && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) == 1 &&
+    require(context != nullptr && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) == 1 &&
                 EVP_DigestSign(context.get(), nullptr, &derLength,
                                reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1,
             "cannot sign");
@@ -138,6 +225,20 @@ std::vector<unsigned char> sign_release_text(const std::filesystem::path& privat
                     kCoordinateBytes,
             "cannot read the signature");
     return signature;
+}
+
+std::string public_key_of_pem(std::string_view pem, const std::string& source) {
+    using Bio = std::unique_ptr<BIO, Deleter<BIO_free>>;
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    require(bio != nullptr, "out of memory");
+    PKey key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+    char group[32] = {};
+    size_t groupLength = 0;
+    require(key != nullptr && EVP_PKEY_is_a(key.get(), "EC") &&
+                EVP_PKEY_get_group_name(key.get(), group, sizeof group, &groupLength) == 1 &&
+                std::string_view(group, groupLength) == kCurve,
+            (source + " is not an ECDSA P-256 public key").c_str());
+    return public_hex_of(key.get());
 }
 
 bool verify_release_text(std::string_view publicKeyHex, std::string_view message,
@@ -161,6 +262,14 @@ bool verify_release_text(std::string_view publicKeyHex, std::string_view message
             "cannot verify");
     return EVP_DigestVerify(context.get(), der.get(), static_cast<size_t>(derLength),
                             reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+}
+
+std::string key_fingerprint(std::string_view publicKeyHex) {
+    std::array<unsigned char, 32> digest{};
+    unsigned int length = 0;
+    require(EVP_Digest(publicKeyHex.data(), publicKeyHex.size(), digest.data(), &length, EVP_sha256(), nullptr) == 1,
+            "cannot hash");
+    return crypto::hex_from_bytes(digest.data(), 8);
 }
 
 std::string sha256_file_hex(const std::filesystem::path& file) {

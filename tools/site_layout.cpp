@@ -74,7 +74,8 @@ fs::path site_path_of_url(const std::string& url) {
     return relative;
 }
 
-void lay_out_release_site(const fs::path& package, const nlohmann::json& manifest, const fs::path& site) {
+void lay_out_release_site(const fs::path& package, const nlohmann::json& manifest, const fs::path& site,
+                          const std::function<void(const fs::path&)>& checkManifest) {
     const fs::path packagePlace = site_path_of_url(manifest.at("url").get<std::string>());
     const std::string sha256 = manifest.at("sha256").get<std::string>();
     const fs::path packageFile = site / packagePlace;
@@ -108,7 +109,7 @@ void lay_out_release_site(const fs::path& package, const nlohmann::json& manifes
         }
     }
     try {
-        write_file_atomically(manifestFile, manifest.dump(2) + "\n");
+        write_file_atomically(manifestFile, manifest.dump(2) + "\n", checkManifest);
     } catch (...) {
         if (placedPackage) {
             std::error_code ignored;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -21,7 +22,9 @@ std::filesystem::path site_path_of_url(const std::string& url);
 // so the site never names a file it lacks. A published package never changes under its URL (the
 // site lets caches keep it for good): different bytes at that place are refused, the same bytes are
 // kept. Nothing is followed through a symbolic link, and a failure leaves no new file behind.
+// `checkManifest` reads the written manifest before it takes its name and throws to refuse it.
 void lay_out_release_site(const std::filesystem::path& package, const nlohmann::json& manifest,
-                          const std::filesystem::path& site);
+                          const std::filesystem::path& site,
+                          const std::function<void(const std::filesystem::path&)>& checkManifest);
 
 }  // namespace tools

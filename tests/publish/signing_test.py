@@ -122,6 +122,8 @@ class Signing(unittest.TestCase):
                                 capture_output=True, text=True)
         self.assertEqual(signed.returncode, 0, signed.stderr)
         self.assertEqual(self.osslsigncode_verify(exe).returncode, 0)
+        # Signed without a timestamp server (none is reachable here): said, not silently accepted.
+        self.assertIn("warning: no --timestamp server given", signed.stderr)
 
         with open(password, "w") as out:
             out.write("wrong\n")

@@ -4,17 +4,19 @@
   package.zip         a package the installer accepts
   tool-manifest.json  its manifest, signed by the release tool
   manifests.json      manifests signed with plain `openssl dgst`, keyed by case name
-  shapes/, shapes.json, honest/   see package_shapes.py
+  shapes/, shapes.json, honest/   see package_shapes.py; honest/ also holds what `pack` makes
 """
 import argparse
 import json
 import os
+import shutil
 import subprocess
 import sys
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 import package_shapes  # noqa: E402
+from testkit.launcher_package import SEED_FILES  # noqa: E402
 from testkit.signing import P256_ORDER, openssl_sign, signed_text  # noqa: E402
 
 PACKAGE_FILES = {
@@ -77,6 +79,17 @@ def main():
     with open(os.path.join(args.out, "manifests.json"), "w") as handle:
         json.dump(manifests, handle, indent=2)
     package_shapes.write(args.out)
+    # What the tool's pack makes from the seed package's folder, among the packages the installer
+    # must take (release_tests extracts every one of them under Wine).
+    source = os.path.join(args.out, "pack-source")
+    shutil.rmtree(source, ignore_errors=True)
+    for name, data in SEED_FILES.items():
+        path = os.path.join(source, *name.split("/")[1:])
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as handle:
+            handle.write(data)
+    subprocess.run([args.tool, "pack", source, "--output", os.path.join(args.out, "honest", "korvane-release-pack.zip")],
+                   check=True, stderr=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":

@@ -122,17 +122,32 @@ class ReleaseTool(unittest.TestCase):
                                            "KORLAUNCHER/assets/a.png", "KORLAUNCHER/assets/A.png"])
         result = run("check", bad)
         self.assertEqual(result.returncode, 1)
+        # Each line: the entry, the rule it broke for the publisher, the message players would see. The
+        # lower-case executable is one problem, not also "missing".
         self.assertEqual(result.stdout.splitlines(), [
-            'entry 5 "KORLAUNCHER/korlauncher.exe": Недопустимый путь обновления',
-            'entry 6 "OTHER/x": Недопустимый файл обновления',
-            'entry 7 "KORLAUNCHER/docs/": Недопустимая папка обновления',
-            'entry 9 "KORLAUNCHER/assets/A.png": Некорректный состав обновления',
-            "В обновлении отсутствуют файлы лаунчера: korlauncher.exe",
+            'entry 5 "KORLAUNCHER/korlauncher.exe": the required file must be spelt "KORLAUNCHER/KORLAUNCHER.exe" '
+            'exactly (letter case and \'/\' matter) (players see "Недопустимый путь обновления")',
+            'entry 6 "OTHER/x": every entry lies under the top folder "KORLAUNCHER/" (exactly, in capitals) '
+            '(players see "Недопустимый файл обновления")',
+            'entry 7 "KORLAUNCHER/docs/": folders go only below "KORLAUNCHER/assets/" and "KORLAUNCHER/shaders/" '
+            '(exact case) (players see "Недопустимая папка обновления")',
+            'entry 9 "KORLAUNCHER/assets/A.png": an earlier file has the same name, letter case and separators '
+            'aside (Windows would write both to one file) (players see "Некорректный состав обновления")',
+        ])
+        missing = self.path("missing.zip")
+        write_package(missing, REQUIRED[:-1] + ["KORLAUNCHER/assets/a b.png"])
+        self.assertEqual(run("check", missing).stdout.splitlines(), [
+            'entry 5 "KORLAUNCHER/assets/a b.png": a space is not allowed: names use only the letters A-Z and a-z, '
+            'the digits, \'_\', \'.\', \'-\' and \'/\' (players see "Недопустимый путь обновления")',
+            'missing "KORLAUNCHER/assets/fonts/regular.png": every package holds the six required files '
+            '(players see "В обновлении отсутствуют файлы лаунчера")',
         ])
         garbage = self.path("garbage.zip")
         with open(garbage, "wb") as handle:
             handle.write(b"not a zip")
-        self.assertEqual(run("check", garbage).stdout, "Повреждён ZIP обновления\n")
+        self.assertEqual(run("check", garbage).stdout,
+                         f"{garbage}: not a ZIP archive the installer can read (it is a file of another kind) "
+                         "(players see \"Повреждён ZIP обновления\")\n")
 
     def test_check_and_sign_judge_every_shape_as_the_installer_does(self):
         # release_tests extracts the same files under Wine and expects the same messages.
@@ -179,7 +194,9 @@ class ReleaseTool(unittest.TestCase):
                     handle.write(data)
                 result = run("verify", changed, "--public-key", ARGS.public_key)
                 self.assertEqual(result.returncode, 1)
-                self.assertEqual(result.stderr, "korvane-release: Обновление не подписано издателем\n")
+                self.assertEqual(result.stderr, f"korvane-release: {changed}: not one plain JSON text (no byte-order "
+                                 "mark, zero byte, text after the value or member given twice) (players see "
+                                 "\"Обновление не подписано издателем\")\n")
 
     def test_verify_refuses_other_keys_changed_manifests_and_changed_packages(self):
         self.assertEqual(self.sign().returncode, 0)
