@@ -61,10 +61,20 @@ eval "$(xdotool getwindowgeometry --shell "$wid")"   # X Y WIDTH HEIGHT
 click() { xdotool mousemove $((X + $1)) $((Y + $2)) click 1; }
 # The pointer rests outside every button so that no hover lift shows in the pictures.
 rest_pointer() { xdotool mousemove $((X + 600)) $((Y + 560)); }
+snapshot() { import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$@"; }
 capture() {
   rest_pointer
   sleep 0.8   # the 0.6 s intro, the 0.25 s heading fade and the progress easing settle
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1.png" || fail "cannot capture $1"
+  # On a busy machine those frames come late: wait (up to about 4 s more) until two pictures 0.2 s
+  # apart agree, so what is checked is the screen at rest and not a fade half-way.
+  local previous="" current
+  for _ in $(seq 20); do
+    current=$(snapshot -depth 8 ppm:- 2>/dev/null | md5sum)
+    [ "$current" = "$previous" ] && break
+    previous=$current
+    sleep 0.2
+  done
+  snapshot "$out/$1.png" || fail "cannot capture $1"
 }
 step() {
   rm -f "$control/ack"
