@@ -18,25 +18,23 @@ using installer::FrameChange;
 constexpr int64_t kMillisecond = 1'000'000;
 constexpr int64_t kSecond = 1'000'000'000;
 
-FrameChange scene() {
+// A change of one kind only.
+FrameChange only(bool FrameChange::*kind) {
     FrameChange change;
-    change.scene = true;
+    change.*kind = true;
     return change;
+}
+FrameChange scene() {
+    return only(&FrameChange::scene);
 }
 FrameChange animation() {
-    FrameChange change;
-    change.animation = true;
-    return change;
+    return only(&FrameChange::animation);
 }
 FrameChange progress() {
-    FrameChange change;
-    change.progress = true;
-    return change;
+    return only(&FrameChange::progress);
 }
 FrameChange glow() {
-    FrameChange change;
-    change.glow = true;
-    return change;
+    return only(&FrameChange::glow);
 }
 
 TEST(FramePacing, TheRuleByItsInputs) {
