@@ -61,7 +61,8 @@ FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
     try {
         response = kr::api_request(release_manifest_url(), "GET", "", "",
                                    kr::ApiCallLimits{cancel, kManifestTimeLimit, release::kMaximumManifestBytes});
-    } catch (...) {
+    } catch (const std::exception& error) {
+        common::support_log("manifest", "no answer to use: ", error.what());
         // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
         throw_if_cancelled(cancel);
         throw;
@@ -149,6 +150,7 @@ std::string install_through_staging(const FetchedManifest& manifest, const fs::p
         try {
             kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
         } catch (const kr::DownloadRefused&) {
+            common::support_log("download", "the package was refused by its server: ", kPackageRefused);
             throw std::runtime_error(kPackageRefused);
         }
         throw_if_cancelled(cancel);

@@ -1,7 +1,7 @@
 #include "common/support_log.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -14,6 +14,7 @@
 
 #include "common/unique_handle.h"
 #include "tests/support/files.h"
+#include "tests/support/support_log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unix_link.h"
 
@@ -24,25 +25,10 @@ namespace fs = std::filesystem;
 const std::regex kHeader(R"(== Korvane Setup run \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} UTC, process \d+ ==)");
 const std::regex kLine(R"(\+(\d+)\.(\d{3}) ([a-z]+) (.*))");
 
-// Each test gets a temporary folder of its own as %TEMP%: the prefix's own holds the log that other
-// test programs (and the installer) write at the same time.
+// Each test gets a temporary folder of its own as %TEMP%.
 class SupportLogTest : public testing::Test {
 protected:
-    void SetUp() override {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t value[MAX_PATH] = {};
-            saved_.emplace_back(name, std::wstring(value, ::GetEnvironmentVariableW(name, value, MAX_PATH)));
-            ::SetEnvironmentVariableW(name, temp_.path().c_str());
-        }
-        log_ = temp_ / L"Korvane-Setup.log";
-        ASSERT_EQ(common::support_log_path(), log_);
-    }
-    void TearDown() override {
-        common::end_support_log_run();
-        for (const auto& [name, value] : saved_) {
-            ::SetEnvironmentVariableW(name.c_str(), value.c_str());
-        }
-    }
+    void SetUp() override { ASSERT_EQ(common::support_log_path(), log_); }
 
     // The log as blocks of lines; fails the test when any line is neither a header nor an event.
     std::vector<std::vector<std::string>> blocks() const {
@@ -67,8 +53,8 @@ protected:
     }
 
     test::TempFolder temp_;
-    fs::path log_;
-    std::vector<std::pair<std::wstring, std::wstring>> saved_;
+    test::SupportLogCapture capture_{temp_.path()};
+    fs::path log_ = capture_.log();
 };
 
 TEST_F(SupportLogTest, EachRunIsOneBlockOfWholeLinesFromEveryThread) {
@@ -79,10 +65,12 @@ TEST_F(SupportLogTest, EachRunIsOneBlockOfWholeLinesFromEveryThread) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) common::support_log("thread", "writer ", t, " line ", i);
+            for (int i = 0; i < kLines; ++i)
+                common::support_log("thread", "writer ", t, " line ", i);
         });
     }
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
     common::begin_support_log_run();
     common::support_log("result", "failed: Не удалось заменить KORLAUNCHER.exe\r\nsecond line\t",
                         fs::path(L"C:\\Папка\\Korvane Launcher"), " ", uint64_t{18446744073709551615ull}, " ", -5);
@@ -110,8 +98,9 @@ TEST_F(SupportLogTest, EachRunIsOneBlockOfWholeLinesFromEveryThread) {
     }
     EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
     ASSERT_EQ(runs[1].size(), 2u);
-    EXPECT_TRUE(runs[1][1].ends_with(" result failed: Не удалось заменить KORLAUNCHER.exe\\r\\nsecond line\\x09"
-                                     "C:\\Папка\\Korvane Launcher 18446744073709551615 -5"))
+    EXPECT_TRUE(
+        runs[1][1].ends_with(" result failed: Не удалось заменить KORLAUNCHER.exe\\r\\nsecond line\\x09"
+                             "C:\\Папка\\Korvane Launcher 18446744073709551615 -5"))
         << runs[1][1];
 }
 
@@ -146,7 +135,8 @@ TEST_F(SupportLogTest, FilledPastItsBoundKeepsTheNewestWholeRuns) {
 
 // Waits (up to 10 s) for a change made from the Linux side to show in Wine.
 bool appears(const std::function<bool()>& done) {
-    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
 }
 
@@ -162,7 +152,8 @@ TEST_F(SupportLogTest, ANameThatIsNotItsOwnFileIsLeftAlone) {
     enum Kind { FolderLink, HardLink, Folder, HeldOpen };
     const std::pair<Kind, const char*> cases[] = {
         {FolderLink, "a link to a folder"},
-        {HardLink, "a second name of another file"}, {Folder, "a folder"},
+        {HardLink, "a second name of another file"},
+        {Folder, "a folder"},
         {HeldOpen, "a file held open without sharing"},
     };
     const auto exists = [this] { return ::GetFileAttributesW(log_.c_str()) != INVALID_FILE_ATTRIBUTES; };
