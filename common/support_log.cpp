@@ -54,8 +54,8 @@ std::string utf8(std::wstring_view text) {
     if (text.empty()) {
         return {};
     }
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(std::max(length, 0)), '\0');
     if (length > 0) {
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,
@@ -287,7 +287,9 @@ std::string clean_text(std::string_view text) {
     return clean;
 }
 
-bool always_fits(std::string_view topic) { return topic == "result" || topic == "cancel"; }
+bool always_fits(std::string_view topic) {
+    return topic == "result" || topic == "cancel";
+}
 
 // Under the lock. False once the run's share is used up (the file is then left alone).
 bool write_locked(LogState& log, std::string_view topic, std::string_view text) {
@@ -329,9 +331,15 @@ std::filesystem::path support_log_path() {
 
 namespace support_log_detail {
 
-void append(std::string& line, std::string_view part) { line += part; }
-void append(std::string& line, std::wstring_view part) { line += utf8(part); }
-bool run_open() noexcept { return runOpen.load(); }
+void append(std::string& line, std::string_view part) {
+    line += part;
+}
+void append(std::string& line, std::wstring_view part) {
+    line += utf8(part);
+}
+bool run_open() noexcept {
+    return runOpen.load();
+}
 
 }  // namespace support_log_detail
 

@@ -37,15 +37,26 @@ namespace support_log_detail {
 
 void append(std::string& line, std::string_view part);
 void append(std::string& line, std::wstring_view part);
-inline void append(std::string& line, const char* part) { append(line, std::string_view(part)); }
-inline void append(std::string& line, const std::string& part) { append(line, std::string_view(part)); }
-inline void append(std::string& line, const std::wstring& part) { append(line, std::wstring_view(part)); }
-inline void append(std::string& line, const wchar_t* part) { append(line, std::wstring_view(part)); }
-inline void append(std::string& line, const std::filesystem::path& part) { append(line, part.native()); }
-inline void append(std::string& line, char part) { line += part; }
+inline void append(std::string& line, const char* part) {
+    append(line, std::string_view(part));
+}
+inline void append(std::string& line, const std::string& part) {
+    append(line, std::string_view(part));
+}
+inline void append(std::string& line, const std::wstring& part) {
+    append(line, std::wstring_view(part));
+}
+inline void append(std::string& line, const wchar_t* part) {
+    append(line, std::wstring_view(part));
+}
+inline void append(std::string& line, const std::filesystem::path& part) {
+    append(line, part.native());
+}
+inline void append(std::string& line, char part) {
+    line += part;
+}
 template <std::integral Number>
-    requires(!std::same_as<Number, char> && !std::same_as<Number, bool>)
-void append(std::string& line, Number part) {
+requires(!std::same_as<Number, char> && !std::same_as<Number, bool>) void append(std::string& line, Number part) {
     line += std::to_string(part);
 }
 
