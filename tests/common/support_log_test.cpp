@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -116,11 +117,14 @@ TEST_F(SupportLogTest, FilledPastItsBoundKeepsTheNewestWholeRuns) {
         for (size_t written = 0; written < 2 * common::kSupportLogRunBytes; written += filler.size()) {
             common::support_log("download", filler);
         }
+        // Then the little room left: lines shorter than the result's.
+        for (int i = 0; i < 1000; ++i)
+            common::support_log("d", "x");
         common::support_log("result", "done: run ", run);
         common::end_support_log_run();
         EXPECT_LE(fs::file_size(log_), common::kSupportLogFileBytes) << "after run " << run;
     }
-    const auto runs = blocks();
+    auto runs = blocks();
     ASSERT_FALSE(runs.empty());
     EXPECT_LE(runs.size(), common::kSupportLogRuns);
     EXPECT_GE(runs.size(), 4u) << "the bound keeps only the last few runs, not the last one alone";
@@ -128,8 +132,26 @@ TEST_F(SupportLogTest, FilledPastItsBoundKeepsTheNewestWholeRuns) {
         const int run = kRuns - static_cast<int>(runs.size()) + static_cast<int>(i);
         const auto& lines = runs[i];
         EXPECT_TRUE(lines[1].ends_with(" run number " + std::to_string(run))) << lines[1];
-        EXPECT_TRUE(lines[lines.size() - 2].ends_with(" log further lines of this run are left out"));
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) {
+                                    return line.ends_with(" log further lines of this run are left out");
+                                }),
+                  1);
         EXPECT_TRUE(lines.back().ends_with(" result done: run " + std::to_string(run))) << lines.back();
+    }
+
+    // Small runs are bounded by their number: the newest few stay, the big ones go.
+    for (int run = 0; run < kRuns; ++run) {
+        common::begin_support_log_run();
+        common::support_log("result", "small run ", run);
+        common::end_support_log_run();
+    }
+    runs = blocks();
+    ASSERT_EQ(runs.size(), common::kSupportLogRuns);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_TRUE(
+            runs[i].back().ends_with(" result small run " + std::to_string(kRuns - static_cast<int>(runs.size() - i))))
+            << runs[i].back();
     }
 }
 
@@ -147,6 +169,7 @@ bool appears(const std::function<bool()>& done) {
 TEST_F(SupportLogTest, ANameThatIsNotItsOwnFileIsLeftAlone) {
     const test::TempFolder elsewhere;
     const fs::path target = elsewhere / L"victim.txt";
+    const std::string kPrecious = "== Korvane Setup run 2026-01-01 00:00:00.000 UTC, process 1 ==\n+0.000 x precious\n";
     const fs::path folderTarget = elsewhere / L"folder";
     fs::create_directory(folderTarget);
     enum Kind { FolderLink, HardLink, Folder, HeldOpen };
@@ -166,7 +189,8 @@ TEST_F(SupportLogTest, ANameThatIsNotItsOwnFileIsLeftAlone) {
             link = std::make_unique<test::UnixLink>(log_, folderTarget);
             break;
         case HardLink:
-            test::write_file(target, "precious");
+            // Shaped like a log, so that nothing but the second name keeps the log from appending.
+            test::write_file(target, kPrecious);
             test::run_unix_shell("ln '" + test::unix_path_of(target) + "' '" + test::unix_path_of(log_) + "'");
             ASSERT_TRUE(appears(exists));
             break;
@@ -185,7 +209,7 @@ TEST_F(SupportLogTest, ANameThatIsNotItsOwnFileIsLeftAlone) {
         common::end_support_log_run();
 
         if (kind == HardLink) {
-            EXPECT_EQ(test::read_file(target), "precious");
+            EXPECT_EQ(test::read_file(target), kPrecious);
         } else {
             EXPECT_FALSE(fs::exists(target)) << "the link's target was created";
         }
