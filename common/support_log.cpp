@@ -108,7 +108,8 @@ bool write_all(HANDLE file, std::string_view bytes) {
            written == bytes.size();
 }
 
-// The newest whole blocks of `content` that leave room for one more run within the file's bound.
+// The newest whole blocks of `content` that leave room for at least one more run within the file's
+// bound.
 // Anything before the first block and an unfinished last line (a run that died mid-write) go.
 std::string kept_blocks(std::string_view content) {
     const size_t lastNewline = content.rfind('\n');
@@ -120,10 +121,17 @@ std::string kept_blocks(std::string_view content) {
         }
         at = content.find('\n', at) + 1;
     }
+    // A log with no room for one more run drops to half its bounds, so that it is rewritten once
+    // every few runs rather than at every one.
+    const size_t room = kSupportLogFileBytes - kSupportLogRunBytes;
+    const size_t blocksBefore = starts.empty() ? content.size() : content.size() - starts.front();
+    const bool full = starts.size() + 1 > kSupportLogRuns || blocksBefore > room;
+    const size_t keptRuns = full ? kSupportLogRuns / 2 : kSupportLogRuns - 1;
+    const size_t keptBytes = full ? room / 2 : room;
     size_t first = content.size();
     size_t blocks = 0;
     for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
-        if (blocks + 1 >= kSupportLogRuns || content.size() - *start > kSupportLogFileBytes - kSupportLogRunBytes) {
+        if (blocks == keptRuns || content.size() - *start > keptBytes) {
             break;
         }
         first = *start;
@@ -167,10 +175,12 @@ bool make_room(const std::wstring& path) {
     if (!copy) {
         return false;
     }
-    const bool written = write_all(copy.get(), kept) && ::FlushFileBuffers(copy.get());
+    // Not flushed nor written through: on a busy disk either costs the install tens of milliseconds,
+    // and what a power cut could cost is an old support log, never a torn one.
+    const bool written = write_all(copy.get(), kept);
     copy.reset();
     if (!written || name_kind(path) != NameKind::PlainFile ||
-        !::MoveFileExW(rewrite.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !::MoveFileExW(rewrite.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         ::DeleteFileW(rewrite.c_str());
         return false;
     }

@@ -127,7 +127,7 @@ TEST_F(SupportLogTest, FilledPastItsBoundKeepsTheNewestWholeRuns) {
     auto runs = blocks();
     ASSERT_FALSE(runs.empty());
     EXPECT_LE(runs.size(), common::kSupportLogRuns);
-    EXPECT_GE(runs.size(), 4u) << "the bound keeps only the last few runs, not the last one alone";
+    EXPECT_GE(runs.size(), 3u) << "the bound keeps the last few runs, not the last one alone";
     for (size_t i = 0; i < runs.size(); ++i) {
         const int run = kRuns - static_cast<int>(runs.size()) + static_cast<int>(i);
         const auto& lines = runs[i];
@@ -140,14 +140,16 @@ TEST_F(SupportLogTest, FilledPastItsBoundKeepsTheNewestWholeRuns) {
         EXPECT_TRUE(lines.back().ends_with(" result done: run " + std::to_string(run))) << lines.back();
     }
 
-    // Small runs are bounded by their number: the newest few stay, the big ones go.
+    // Small runs are bounded by their number: the newest few stay (from half the bound, once it was
+    // reached, up to the bound), the big ones go.
     for (int run = 0; run < kRuns; ++run) {
         common::begin_support_log_run();
         common::support_log("result", "small run ", run);
         common::end_support_log_run();
     }
     runs = blocks();
-    ASSERT_EQ(runs.size(), common::kSupportLogRuns);
+    ASSERT_LE(runs.size(), common::kSupportLogRuns);
+    ASSERT_GT(runs.size(), common::kSupportLogRuns / 2);
     for (size_t i = 0; i < runs.size(); ++i) {
         EXPECT_TRUE(
             runs[i].back().ends_with(" result small run " + std::to_string(kRuns - static_cast<int>(runs.size() - i))))
