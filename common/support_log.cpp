@@ -354,44 +354,42 @@ bool run_open() noexcept {
 }  // namespace support_log_detail
 
 void begin_support_log_run() noexcept {
-    LogState& log = state();
-    ExclusiveLock hold(log.lock);
-    runOpen.store(false);
-    log.file.reset();
-    log.runBytes = 0;
-    log.linesDropped = false;
+    end_support_log_run();
     try {
+        // The file work (reading the log, rewriting it when full) is done without the lock: a
+        // window thread logging a cancel meanwhile is never kept waiting for the disk. Only the
+        // install task begins runs, one at a time.
         const std::wstring path = support_log_path().native();
         if (path.empty() || !make_room(path)) {
             return;
         }
-        log.file = open_plain(path, FILE_APPEND_DATA, true);
-        if (!log.file) {
-            return;
-        }
+        UniqueFileHandle file = open_plain(path, FILE_APPEND_DATA, true);
         LARGE_INTEGER size{};
         // A log another process keeps from being trimmed is not let grow past its bound.
-        if (!::GetFileSizeEx(log.file.get(), &size) ||
+        if (!file || !::GetFileSizeEx(file.get(), &size) ||
             static_cast<uint64_t>(size.QuadPart) > kSupportLogFileBytes - kSupportLogRunBytes) {
-            log.file.reset();
             return;
         }
+        const std::string header = block_header();
+        if (!write_all(file.get(), header)) {
+            return;
+        }
+        const std::wstring version = program_version();
+        const std::string setup = "Korvane Setup " +
+                                  (version.empty() ? std::string("(no version record)") : utf8(version)) + ", " +
+                                  windows_version();
+
+        LogState& log = state();
+        ExclusiveLock hold(log.lock);
+        log.file = std::move(file);
         ::QueryPerformanceFrequency(&log.frequency);
         ::QueryPerformanceCounter(&log.start);
-        const std::string header = block_header();
-        if (!write_all(log.file.get(), header)) {
-            log.file.reset();
-            return;
-        }
         log.runBytes = header.size();
+        log.linesDropped = false;
         runOpen.store(true);
-        const std::wstring version = program_version();
-        write_locked(log, "setup",
-                     "Korvane Setup " + (version.empty() ? std::string("(no version record)") : utf8(version)) + ", " +
-                         windows_version());
+        write_locked(log, "setup", setup);
     } catch (...) {
-        runOpen.store(false);
-        log.file.reset();
+        // Out of memory: this run goes without its log.
     }
 }
 
