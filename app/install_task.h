@@ -16,6 +16,7 @@ struct InstallTaskBody {
     std::filesystem::path installDir;
     std::filesystem::path desktopDir;
     std::filesystem::path programsDir;
+    const char* installDirOrigin = "";
 
     std::string operator()() const;
 };

@@ -63,6 +63,8 @@ public:
     // The folders; installDir is replaced only by the change-folder command, and a running task
     // works on the copies it took at its start.
     std::filesystem::path installDir;
+    // How installDir came to be, for the support log.
+    const char* installDirOrigin = "the default folder";
     std::filesystem::path desktopDir;
     std::filesystem::path programsDir;
     // Written by the install task while it runs, by the window thread only when no task is pending.

@@ -9,6 +9,7 @@
 #include "app/window.h"
 #include "app/window_proc.h"
 #include "common/launcher_names.h"
+#include "common/support_log.h"
 #include "install/folder_picker.h"
 #include "install/placement.h"
 #include "text/utf.h"
@@ -40,7 +41,9 @@ void Window::request_close() {
         ::DestroyWindow(hwnd);
         return;
     }
-    cancelRequested.exchange(true);
+    if (!cancelRequested.exchange(true)) {
+        common::support_log("cancel", "requested: the window is being closed");
+    }
     closeRequested = true;
 }
 
@@ -73,17 +76,19 @@ void Window::click(float x, float y) {
         return;
     }
     if (task_pending()) {
-        if (steady_now() - installStartedAt >= kStartSettleNanoseconds) {
-            cancelRequested.exchange(true);
+        if (steady_now() - installStartedAt >= kStartSettleNanoseconds && !cancelRequested.exchange(true)) {
+            common::support_log("cancel", "requested: \"Отменить установку\" pressed");
         }
         return;
     }
     if (state.load() == Done) {
         try {
             start_installed_launcher(installDir / common::kLauncherExecutable);
+            common::support_log("launch", "started ", installDir / common::kLauncherExecutable);
         } catch (const std::exception& error) {
             errorText = message_text(error);
             state.exchange(Failed);
+            common::support_log("launch", "failed: ", errorText);
             return;
         }
         ::DestroyWindow(hwnd);
@@ -99,6 +104,8 @@ void Window::change_folder() {
         const std::filesystem::path path = install::pick_path(hwnd, false);
         if (!path.empty()) {
             installDir = install_dir_for_choice(path);
+            installDirOrigin = installDir == path ? "chosen in the folder dialog"
+                                                  : "chosen in the folder dialog, \"Korvane Launcher\" added";
         }
     } catch (const std::exception& error) {
         report_error(hwnd, error);
@@ -114,7 +121,9 @@ void Window::start_install() {
     state.exchange(Preparing);
     shownProgress = 0.0f;
     installStartedAt = steady_now();
-    InstallTaskBody body{this, installDir, desktopDir, programsDir};
+    // Lines of the window thread between now and the task's first belong to no run.
+    common::end_support_log_run();
+    InstallTaskBody body{this, installDir, desktopDir, programsDir, installDirOrigin};
     task = std::async(std::launch::async, std::move(body));
 }
 
@@ -132,18 +141,23 @@ void Window::tick_at(int64_t now) {
         try {
             versionText = text::wide_from_utf8(finished.get());
             state.exchange(Done);
+            common::support_log("result", "done: version ", versionText, " installed in ", installDir);
         } catch (const install::PlacementNotRestored& error) {
             // Some of the player's files could not be put back: whatever they asked for, they are
             // told where the saved copies lie, and a close waits until they have seen it.
             errorText = message_text(error);
             state.exchange(Failed);
             closeRequested = false;
+            common::support_log("result", "failed: ", errorText);
         } catch (const std::exception& error) {
             if (cancelRequested.load()) {
                 state.exchange(Idle);
+                common::support_log("cancel", "honoured: the install stopped (", error.what(), ")",
+                                    closeRequested ? "; the window closes" : "; back on the start screen");
             } else {
                 errorText = message_text(error);
                 state.exchange(Failed);
+                common::support_log("result", "failed: ", errorText);
             }
         }
         if (closeRequested) {

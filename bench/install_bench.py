@@ -16,10 +16,12 @@
   install's own threads, which name themselves;
 - peak working set of the installer process over an install (VmHWM of the Wine process: the
   program and Wine's own DLLs);
-- the size of Korvane-Setup.exe.
+- the size of Korvane-Setup.exe;
+- what the support log costs: whole installations with the log written and with it skipped.
 
     install_bench.py BUILD_DIR RUNS [PARTS]     (PARTS: some of sizes,start_and_idle,download,
-                                                 whole_installation,extraction; default all)
+                                                 whole_installation,extraction,support_log;
+                                                 default all)
 """
 import hashlib
 import os
@@ -351,6 +353,55 @@ class Bench:
               f"{statistics.median(ours) / statistics.median(loop):.2f}, to curl "
               f"{statistics.median(ours) / statistics.median(curl):.2f}")
 
+    def support_log(self):
+        """Whole installations, fresh and as an update, with the support log written and with it
+        skipped (a folder at its name, which the log never writes through), interleaved run by run:
+        what the log costs the install."""
+        log = os.path.join(self.user, "Temp", "Korvane-Setup.log")
+        aside = log + ".bench-aside"
+        if os.path.lexists(log):
+            os.rename(log, aside)
+        times = {(mode, kind): [] for mode in ("written", "skipped") for kind in ("fresh", "update")}
+        cpu = {key: [] for key in times}
+        self.drawing = []
+        try:
+            for run in range(self.runs):
+                # Each run starts with the other mode: neither always meets a warmer machine.
+                for mode in (("written", "skipped") if run % 2 == 0 else ("skipped", "written")):
+                    if mode == "skipped":
+                        if os.path.lexists(log):
+                            os.rename(log, log + ".written")
+                        os.makedirs(log)
+                    try:
+                        for kind, version in (("fresh", VERSIONS[0]), ("update", VERSIONS[1])):
+                            elapsed, _, _ = self.install(version, kind == "fresh")
+                            times[(mode, kind)].append(elapsed)
+                            cpu[(mode, kind)].append(self.drawing[-1][4])
+                            print(f"run {run + 1} {kind}, log {mode}: {elapsed:.2f} s, install threads "
+                                  f"{cpu[(mode, kind)][-1]:.3f} s of CPU", flush=True)
+                    finally:
+                        if mode == "skipped":
+                            os.rmdir(log)
+                            if os.path.lexists(log + ".written"):
+                                os.rename(log + ".written", log)
+            with open(log, encoding="utf-8") as written:
+                blocks = written.read().split("\n== ")
+            print(f"the log after {2 * self.runs} installs: {os.path.getsize(log)} bytes, {len(blocks)} runs kept; "
+                  f"the last run's block: {len(blocks[-1].splitlines()) - 1} lines, "
+                  f"{len(blocks[-1].encode())} bytes")
+            for kind in ("fresh", "update"):
+                written, skipped = times[("written", kind)], times[("skipped", kind)]
+                print(f"whole installation, {kind}: log written {summary(written, 's')}; log skipped "
+                      f"{summary(skipped, 's')}; difference of the medians "
+                      f"{1000 * (statistics.median(written) - statistics.median(skipped)):+.0f} ms; install "
+                      f"threads' CPU {summary(cpu[('written', kind)], 's', 3)} against "
+                      f"{summary(cpu[('skipped', kind)], 's', 3)}")
+        finally:
+            if os.path.isdir(log):
+                os.rmdir(log)
+            if os.path.lexists(aside):
+                os.replace(aside, log)
+
     def sizes(self):
         for name in ("Korvane-Setup.exe", "Korvane-Setup-loopback.exe"):
             path = os.path.join(self.build, "app", name)
@@ -358,7 +409,7 @@ class Bench:
                 print(f"{name}: {os.path.getsize(path)} bytes ({os.path.getsize(path) / 1048576:.2f} MiB)")
 
 
-PARTS = ("sizes", "start_and_idle", "download", "whole_installation", "extraction")
+PARTS = ("sizes", "start_and_idle", "download", "whole_installation", "extraction", "support_log")
 
 
 def main():

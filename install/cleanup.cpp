@@ -6,6 +6,7 @@
 
 #include "common/launcher_names.h"
 #include "common/long_path.h"
+#include "common/support_log.h"
 #include "install/folder_walk.h"
 
 namespace install {
@@ -145,8 +146,19 @@ bool remove_own_folder(const fs::path& folder) {
 
 std::vector<fs::path> remove_stale_staging_folders(const fs::path& folder) {
     return remove_named(folder, is_staging_folder_name, [](const fs::path& entry, DWORD attributes) {
-        return !is_link(attributes) && is_folder(attributes) && !held_by_another_run(entry) &&
-               !holds_players_saved_files(entry) && remove_folder_content(entry, attributes);
+        const char* kept = is_link(attributes)                ? "a link, never followed"
+                           : !is_folder(attributes)           ? "not a folder"
+                           : held_by_another_run(entry)       ? "in use by another run"
+                           : holds_players_saved_files(entry) ? "it holds the player's saved files"
+                                                              : nullptr;
+        if (kept != nullptr) {
+            common::support_log("cleanup", "kept ", common::plain_path(entry), ": ", kept);
+            return false;
+        }
+        const bool removed = remove_folder_content(entry, attributes);
+        common::support_log("cleanup", removed ? "removed the stale staging folder " : "could not remove all of ",
+                            common::plain_path(entry));
+        return removed;
     });
 }
 

@@ -12,6 +12,7 @@
 #include "common/install_state.h"
 #include "common/launcher_names.h"
 #include "common/long_path.h"
+#include "common/support_log.h"
 #include "crypto/random_hex.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
@@ -55,23 +56,33 @@ struct FetchedManifest {
 };
 
 FetchedManifest fetch_verified_manifest(const std::atomic<bool>* cancel) {
+    common::support_log("manifest", "GET ", release_manifest_url());
     kr::HttpResponse response;
     try {
         response = kr::api_request(release_manifest_url(), "GET", "", "",
                                    kr::ApiCallLimits{cancel, kManifestTimeLimit, release::kMaximumManifestBytes});
-    } catch (...) {
+    } catch (const std::exception& error) {
+        common::support_log("manifest", "no answer to use: ", error.what());
         // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
         throw_if_cancelled(cancel);
         throw;
     }
     throw_if_cancelled(cancel);
     if (response.status != 200) {
+        common::support_log("manifest", "refused: HTTP ", response.status, " is not 200");
         throw std::runtime_error(kManifestUnavailable);
     }
     // A body that is not exactly one JSON text becomes the discarded value, which the verification refuses.
     nlohmann::json manifest = release::parse_release_manifest(response.body);
-    release::VerifiedRelease release = release::verify_release_manifest(manifest);
-    return {std::move(manifest), std::move(release)};
+    try {
+        release::VerifiedRelease release = release::verify_release_manifest(manifest);
+        common::support_log("manifest", "verified: version ", release.version, ", size ", release.size, ", SHA-256 ",
+                            release.sha256, ", package ", release.url);
+        return {std::move(manifest), std::move(release)};
+    } catch (const std::exception& error) {
+        common::support_log("manifest", "refused (", response.body.size(), " bytes received): ", error.what());
+        throw;
+    }
 }
 
 // Creates the folder and whatever is missing above it, one folder at a time so that exactly the
@@ -125,6 +136,7 @@ std::string install_through_staging(const FetchedManifest& manifest, const fs::p
     const release::VerifiedRelease& release = manifest.release;
     const fs::path parent = target.parent_path();
     const fs::path staging = create_staging_folder(parent);
+    common::support_log("install", "staging folder ", staging);
     // Held open while in use, so that another installer's cleanup passes it over.
     StagingFolderHold hold(staging);
     // Extended-length, like every path below the staging folder: the extraction and the placement
@@ -138,11 +150,17 @@ std::string install_through_staging(const FetchedManifest& manifest, const fs::p
         try {
             kr::download_file(release.url, archive, release.size, release.sha256, progress, cancel, done, "", false);
         } catch (const kr::DownloadRefused&) {
+            common::support_log("download", "the package was refused by its server: ", kPackageRefused);
             throw std::runtime_error(kPackageRefused);
         }
         throw_if_cancelled(cancel);
         state->exchange(common::Verifying);
-        release::verify_downloaded_archive(manifest.json, archive, cancel);
+        try {
+            release::verify_downloaded_archive(manifest.json, archive, cancel);
+        } catch (const std::exception& error) {
+            common::support_log("package", "the downloaded file does not match the manifest: ", error.what());
+            throw;
+        }
         release::extract_update_package(archive, payload, cancel);
         throw_if_cancelled(cancel);
         state->exchange(common::Installing);
@@ -155,6 +173,7 @@ std::string install_through_staging(const FetchedManifest& manifest, const fs::p
             // needs them no more than a success does.
             keepStaging = true;
             keep_staging_folder_for_player(staging);
+            common::support_log("cleanup", "kept ", staging, ": it holds the player's saved files");
             throw;
         }
     } catch (...) {
@@ -182,7 +201,15 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
     }
 
     const fs::path target = normalize_install_folder(installDir);
-    ensure_install_path_has_no_links(target);
+    if (target != installDir) {
+        common::support_log("folder", "normalised to ", target);
+    }
+    try {
+        ensure_install_path_has_no_links(target);
+    } catch (const std::exception& error) {
+        common::support_log("folder", "verdict: refused: ", error.what());
+        throw;
+    }
     throw_if_cancelled(cancel);
     state->exchange(common::Preparing);
 
@@ -192,6 +219,9 @@ std::string install_launcher(fs::path installDir, fs::path desktopDir, fs::path 
 
     // A first install may need the folders above the install folder; a failed one leaves none.
     const std::vector<fs::path> madeOnTheWay = create_missing_folders(target.parent_path());
+    for (const fs::path& made : madeOnTheWay) {
+        common::support_log("install", "created the missing folder ", made);
+    }
     try {
         return install_through_staging(manifest, target, desktopDir, programsDir, progress, cancel, done, state);
     } catch (...) {

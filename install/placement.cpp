@@ -12,6 +12,7 @@
 #include "common/install_state.h"
 #include "common/launcher_names.h"
 #include "common/long_path.h"
+#include "common/support_log.h"
 #include "crypto/random_hex.h"
 #include "install/cancellation.h"
 #include "install/cleanup.h"
@@ -88,14 +89,31 @@ std::vector<fs::path> missing_folders_towards(const fs::path& installDir, const 
 void place_into_new_folder(const fs::path& payload, const fs::path& installDir, const fs::path& desktopDir,
                            const fs::path& programsDir, std::atomic<bool>* cancel, std::atomic<int32_t>* state) {
     replace_path_with_retry(common::extended_length_path(payload), common::extended_length_path(installDir), cancel);
+    common::support_log("place", "the package folder became the install folder in one move");
     try {
         throw_if_cancelled(cancel);
         state->exchange(common::Shortcuts);
         create_launcher_shortcuts(installDir, desktopDir, programsDir);
-    } catch (...) {
+    } catch (const std::exception& error) {
+        common::support_log("place", "failed after the move: ", error.what(), "; undo: moving the folder back");
         replace_path_with_retry(common::extended_length_path(installDir), common::extended_length_path(payload));
+        common::support_log("place", "undo complete: the install folder is missing again, as before");
         throw;
     }
+}
+
+const char* target_text(InstallTarget target) {
+    switch (target) {
+    case InstallTarget::Missing:
+        return "missing (a first install)";
+    case InstallTarget::EmptyFolder:
+        return "empty folder";
+    case InstallTarget::Installation:
+        return "an installed launcher (an update)";
+    case InstallTarget::UnfinishedInstall:
+        return "an interrupted first install of this package";
+    }
+    return "unknown";
 }
 
 // What the second phase changed, so that a failure can put it back.
@@ -114,18 +132,27 @@ struct PlacementRecord {
 bool roll_back(const PlacementRecord& record, const fs::path& installDir, const fs::path& staging,
                const fs::path& backup) {
     bool ok = true;
+    size_t restored = 0;
+    size_t removed = 0;
     for (auto it = record.placed.rbegin(); it != record.placed.rend(); ++it) {
         const fs::path& relative = *it;
         if (record.was_backed_up(relative)) {
             try {
                 copy_file_replacing(backup / relative, staging / relative);
                 replace_path_with_retry(staging / relative, installDir / relative);
-            } catch (...) {
+                ++restored;
+            } catch (const std::exception& error) {
+                common::support_log("place", "undo: could not restore ", relative, ": ", error.what());
                 ok = false;
             }
         } else {
             std::error_code error;
             fs::remove(installDir / relative, error);
+            if (error) {
+                common::support_log("place", "undo: could not remove the new file ", relative, ": ", error.message());
+            } else {
+                ++removed;
+            }
             ok = ok && !error;
         }
     }
@@ -133,8 +160,15 @@ bool roll_back(const PlacementRecord& record, const fs::path& installDir, const 
     for (auto it = record.createdDirs.rbegin(); it != record.createdDirs.rend(); ++it) {
         std::error_code error;
         fs::remove(*it, error);
+        if (error) {
+            common::support_log("place", "undo: could not remove the folder ", common::plain_path(*it), ": ",
+                                error.message());
+        }
         ok = ok && !error;
     }
+    common::support_log("place", ok ? "undo complete: " : "undo incomplete: ", restored, " saved files restored, ",
+                        removed, " new files removed, ", record.createdDirs.size(), " new folders handled, of ",
+                        record.placed.size(), " files placed");
     return ok;
 }
 
@@ -184,6 +218,8 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
             fs::create_directories((staging / relative).parent_path());
             fs::copy_file(payload / relative, staging / relative);
         }
+        common::support_log("place", record.backedUp.size(), " existing files saved in the backup, ", fileList.size(),
+                            " files staged");
 
         // Second phase: renames within one volume, each recorded as soon as it happened.
         for (const fs::path& relative : fileList) {
@@ -199,11 +235,19 @@ void place_staged(const fs::path& payload, const fs::path& installDir, const fs:
             progress->exchange(static_cast<float>(record.placed.size()) / static_cast<float>(fileList.size()));
         }
 
+        common::support_log("place", record.placed.size(), " files moved into place, ", record.createdDirs.size(),
+                            " folders created");
         throw_if_cancelled(cancel);
         state->exchange(common::Shortcuts);
         create_launcher_shortcuts(linkedDir, desktopDir, programsDir);
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            common::support_log("place", "failed: ", error.what(), "; undo of ", record.placed.size(), " moves");
+        } catch (...) {
+        }
         hold.release();
         if (!roll_back(record, installDir, staging, backup)) {
             throw PlacementNotRestored(kCannotRestore + backup_location(backup));
@@ -228,11 +272,21 @@ void replace_path_with_retry(const fs::path& from, const fs::path& to, const std
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            if (attempt > 1) {
+                common::support_log("place", to.filename(), " let go: moved at attempt ", attempt, " of ",
+                                    kMoveAttempts);
+            }
             return;
         }
         error = GetLastError();
         if (attempt == kMoveAttempts || !is_held_open(error)) {
+            common::support_log("place", "cannot move ", common::plain_path(from), " to ", common::plain_path(to),
+                                ": Windows ", error, " at attempt ", attempt, " of ", kMoveAttempts);
             break;
+        }
+        if (attempt == 1) {
+            common::support_log("place", to.filename(), " is held by another program (Windows ", error,
+                                "): retrying every ", kMovePauseMs, " ms, up to ", kMoveAttempts, " attempts");
         }
         // The player may give up on a launcher that will not close: a cancel ends the wait.
         throw_if_cancelled(cancel);
@@ -248,7 +302,15 @@ void place_package_files(const fs::path& payload, const fs::path& installDir, co
     ensure_install_path_has_no_links(installDir);
     throw_if_cancelled(cancel);
     const std::vector<fs::path> fileList = list_package_files(payload, installDir);
-    if (classify_install_target(installDir, fileList) == InstallTarget::Missing) {
+    InstallTarget target{};
+    try {
+        target = classify_install_target(installDir, fileList);
+    } catch (const std::exception& error) {
+        common::support_log("folder", "verdict: refused: ", error.what());
+        throw;
+    }
+    common::support_log("folder", "verdict: ", target_text(target), "; the package has ", fileList.size(), " files");
+    if (target == InstallTarget::Missing) {
         place_into_new_folder(payload, installDir, desktopDir, programsDir, cancel, state);
         return;
     }

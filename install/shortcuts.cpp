@@ -10,6 +10,7 @@
 
 #include "common/com_ptr.h"
 #include "common/launcher_names.h"
+#include "common/support_log.h"
 #include "common/windows_call.h"
 #include "crypto/random_hex.h"
 #include "install/cleanup.h"
@@ -121,7 +122,12 @@ void create_launcher_shortcuts(const fs::path& installDir, const fs::path& deskt
                 fs::remove(slot.backupPath, ignored);
             }
             SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, slot.finalPath.c_str(), nullptr);
+            common::support_log("shortcut", slot.movedAside ? "replaced " : "created ", slot.finalPath);
         }
+    } catch (const std::exception& error) {
+        common::support_log("shortcut", "failed: ", error.what(), "; both folders put back");
+        undo(slots);
+        throw;
     } catch (...) {
         undo(slots);
         throw;

@@ -2,10 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <string_view>
 
+#include "common/support_log.h"
 #include "net/network_error.h"
 
 namespace kr {
@@ -73,6 +75,18 @@ bool proxy_suspect(uint32_t code) {
            code == ERROR_WINHTTP_NAME_NOT_RESOLVED;
 }
 
+const char* route(bool direct) {
+    return direct ? "direct" : "through the system's proxy";
+}
+
+// What support needs of a failed exchange: the code, the TLS flags and the text the player read.
+void log_failure(int attempt, bool direct, const NetworkError& error) {
+    char flags[16] = {};
+    std::snprintf(flags, sizeof(flags), "0x%08x", static_cast<unsigned>(error.secure_flags));
+    common::support_log("net", "attempt ", attempt + 1, ": ", route(direct), ", failed: WinHTTP ", error.code,
+                        ", secure-failure flags ", std::string_view(flags), ": ", error.what());
+}
+
 bool reached(uint64_t deadline) {
     return deadline != 0 && GetTickCount64() >= deadline;
 }
@@ -106,6 +120,7 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
     int32_t lastStatus = 0;
     for (int attempt = 0;; ++attempt) {
         if (reached(deadline)) {
+            common::support_log("net", "time limit reached before attempt ", attempt + 1);
             throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
         }
         const bool last = !endpoint.repeatable || attempt == kAttempts - 1;
@@ -119,6 +134,7 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
                     result = std::move(login);
                 }
             }
+            common::support_log("net", "attempt ", attempt + 1, ": ", route(direct), ", HTTP ", result.status);
             if (last || !repeat_status(result.status)) {
                 return result;
             }
@@ -126,6 +142,7 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
             lastStatus = result.status;
             result = HttpResponse{};
         } catch (const NetworkError& error) {
+            log_failure(attempt, direct, error);
             if (last || !error.is_retryable() || reached(deadline)) {
                 throw;
             }
@@ -136,8 +153,10 @@ HttpResponse api_request(const std::string& url, const std::string& method, cons
 
         const uint64_t pause = kPauseStep * static_cast<uint64_t>(attempt + 1);
         if (deadline != 0 && GetTickCount64() + pause >= deadline) {
+            common::support_log("net", "time limit leaves no room for attempt ", attempt + 2);
             throw NetworkError(kTimedOut, ERROR_WINHTTP_TIMEOUT, 0);
         }
+        common::support_log("net", "pause ", pause, " ms before attempt ", attempt + 2);
         if (!pause_unless_cancelled(static_cast<DWORD>(pause), cancel)) {
             if (lastFailure) {
                 std::rethrow_exception(lastFailure);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/cancellation.h"
+#include "common/support_log.h"
 #include "crypto/random_hex.h"
 #include "crypto/sha256.h"
 #include "net/download_sink.h"
@@ -125,15 +126,20 @@ private:
     void fetch_range(uint64_t last) {
         std::exception_ptr tooSlow;
         for (int retry = 0;; ++retry) {
+            const uint64_t from = offset_;
+            const uint64_t started = GetTickCount64();
             try {
                 request_range(last);
+                log_range(from, last, started, "");
                 return;
-            } catch (const DownloadIntegrityError&) {
+            } catch (const DownloadIntegrityError& error) {
+                log_range(from, last, started, error.what());
                 if (tooSlow) {
                     throw ResumeRefused(tooSlow);
                 }
                 throw;
             } catch (const NetworkError& error) {
+                log_range(from, last, started, error.what());
                 // A request given up at a cancel fails with WinHTTP's "cancelled": say what happened.
                 common::throw_if_cancelled(cancel_, kCancelled);
                 if (retry == kRangeAttempts - 1 || !error.is_retryable()) {
@@ -143,8 +149,27 @@ private:
                     return;
                 }
                 tooSlow = error.code == ERROR_WINHTTP_TIMEOUT ? std::current_exception() : nullptr;
-                pause(kPauseStep * static_cast<DWORD>(retry + 1), cancel_);
+                const DWORD wait = kPauseStep * static_cast<DWORD>(retry + 1);
+                common::support_log("download", "resume from byte ", offset_, " in ", wait, " ms (request ", retry + 2,
+                                    " of ", kRangeAttempts, " for this range)");
+                pause(wait, cancel_);
+            } catch (const std::exception& error) {
+                log_range(from, last, started, error.what());
+                throw;
             }
+        }
+    }
+
+    // One request of a range: what it asked for, what it brought and how long it took, and why it
+    // stopped short when it did.
+    void log_range(uint64_t from, uint64_t last, uint64_t started, const char* failure) const {
+        const uint64_t took = GetTickCount64() - started;
+        if (*failure == '\0') {
+            common::support_log("download", "range ", from, "-", last, ": HTTP ", status_, ", ", offset_ - from,
+                                " bytes in ", took, " ms");
+        } else {
+            common::support_log("download", "range ", from, "-", last, ": HTTP ", status_, ", stopped at byte ",
+                                offset_, " after ", offset_ - from, " bytes in ", took, " ms: ", failure);
         }
     }
 
@@ -159,7 +184,9 @@ private:
         previous_ = std::move(request);
         HttpRequest& current = *previous_;
 
+        status_ = 0;
         const int32_t status = current.response_status();
+        status_ = status;
         if (status == 200) {
             if (offset_ != 0) {
                 throw DownloadIntegrityError(kNoResume);
@@ -221,6 +248,7 @@ private:
     DownloadSink sink_;
     std::vector<char> buffer_;
     uint64_t offset_ = 0;
+    int32_t status_ = 0;
     std::unique_ptr<HttpRequest> previous_;
 };
 
@@ -241,6 +269,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
         std::filesystem::create_directories(destination.parent_path());
     }
     for (int attempt = 0;; ++attempt) {
+        common::support_log("download", "attempt ", attempt + 1, " of ", kAttempts, ": ", size, " bytes");
         std::filesystem::path part;
         try {
             common::throw_if_cancelled(cancel, kCancelled);
@@ -256,6 +285,7 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
                 digest = download.run();
             }
             if (!crypto::same_digest(digest, sha256)) {
+                common::support_log("download", "SHA-256 of the downloaded file is ", digest, ", not ", sha256);
                 throw DownloadIntegrityError(kDigestMismatch);
             }
             if (before_rename_hook()) {
@@ -263,14 +293,19 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
             }
             common::throw_if_cancelled(cancel, kCancelled);
             if (!MoveFileExW(part.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                common::support_log("download", "the verified file cannot take its name (Windows ", GetLastError(),
+                                    ")");
                 throw std::runtime_error(kRenameFailed);
             }
+            common::support_log("download", "verified: ", size, " bytes, SHA-256 as the manifest says");
             return;
         } catch (const DownloadIntegrityError& error) {
             remove_quietly(part);
             if (cancel != nullptr && cancel->load()) {
                 throw;
             }
+            common::support_log("download", "attempt ", attempt + 1, " of ", kAttempts, " failed: ", error.what(),
+                                attempt == kAttempts - 1 ? "; no attempt left" : "; the download starts over");
             if (attempt == kAttempts - 1) {
                 const auto* refused = dynamic_cast<const ResumeRefused*>(&error);
                 if (refused != nullptr) {
@@ -278,6 +313,11 @@ void download_file(const std::string& url, const std::filesystem::path& destinat
                 }
                 throw;
             }
+        } catch (const std::exception& error) {
+            remove_quietly(part);
+            common::support_log("download", "attempt ", attempt + 1, " of ", kAttempts,
+                                " ends the download: ", error.what());
+            throw;
         } catch (...) {
             remove_quietly(part);
             throw;

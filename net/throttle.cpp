@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "common/support_log.h"
+
 namespace kr {
 
 namespace {
@@ -83,6 +85,8 @@ void check_throttle(const std::wstring& origin_key, const std::wstring& request_
         refused = refuses(throttle.entries, origin_key, status) || refuses(throttle.entries, request_key, status);
     }
     if (refused) {
+        common::support_log("net", "refused before sending: the server throttled ", origin_key, " (HTTP ", status,
+                            ") and its time has not come");
         throw std::runtime_error(status == 403 ? kForbiddenThrottled : kTooManyRequests);
     }
 }
@@ -114,6 +118,7 @@ void record_throttle(const std::wstring& key, int32_t status, uint32_t delay_sec
     ThrottleTable& throttle = table();
     std::lock_guard lock(throttle.mutex);
     throttle.entries[key] = ThrottleEntry{GetTickCount64() + uint64_t{delay_seconds} * 1000, status};
+    common::support_log("net", "throttled: HTTP ", status, " blocks ", key, " for ", delay_seconds, " s");
 }
 
 }  // namespace kr

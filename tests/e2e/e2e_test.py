@@ -41,6 +41,7 @@ class Installation(Session):
         os.makedirs(self.control)
         self.windows_folder = prefix.windows_install_folder(self.user)
         self.releases = {version: self.publish(version) for version in ("1.0.0", "2.0.0")}
+        self.headers_before = set()
 
     # --- releases -----------------------------------------------------------------------------------
 
@@ -92,6 +93,40 @@ class Installation(Session):
                                 capture_output=True, text=True, timeout=60)
         check(result.returncode == 0, f"cannot read {link}: {result.stderr.strip()}")
         return result.stdout.splitlines()
+
+    # --- the support log ------------------------------------------------------------------------------
+
+    def log_blocks(self):
+        """The support log of the prefix's user (%TEMP%\\Korvane-Setup.log) as (header, lines) blocks."""
+        blocks = []
+        try:
+            with open(os.path.join(self.user, "Temp", "Korvane-Setup.log"), encoding="utf-8") as log:
+                for line in log.read().splitlines():
+                    if line.startswith("== "):
+                        blocks.append((line, []))
+                    elif blocks:
+                        blocks[-1][1].append(line)
+        except FileNotFoundError:
+            pass
+        return blocks
+
+    def new_runs(self):
+        """The lines of each run logged since the last installer was started here: the prefix's
+        %TEMP% holds the runs of every scenario (and of any other program of this prefix)."""
+        return [lines for header, lines in self.log_blocks() if header not in self.headers_before]
+
+    def check_logged(self, lines, *patterns):
+        """Each pattern (a regular expression) matches one line of the run; the line matched last."""
+        found = None
+        for pattern in patterns:
+            found = next((line for line in lines if re.search(pattern, line)), None)
+            check(found is not None, f"the support log has no line like {pattern!r}; the run logged:\n"
+                  + "\n".join(lines))
+        return found
+
+    def start_installer(self, program=None, **start_options):
+        self.headers_before = {header for header, _ in self.log_blocks()}
+        return super().start_installer(program, **start_options)
 
     # --- processes ----------------------------------------------------------------------------------
 
@@ -224,6 +259,20 @@ class Scenarios(unittest.TestCase):
         check(folder.lower() == s.windows_folder.lower(), f"the launcher started in {folder!r}")
         check(command_line.lower().startswith(f'"{expected}"'), f"the launcher's command line is {command_line!r}")
         os.remove(marker)
+        runs = s.new_runs()
+        check(len(runs) == 1, f"{len(runs)} runs logged for one install")
+        folder = re.escape(s.windows_folder)
+        s.check_logged(runs[0], r"^\+0\.\d{3} setup Korvane Setup \d+\.\d+\.\d+, Windows \d+\.\d+\.\d+ x64",
+                       rf"^\+\d+\.\d{{3}} folder {folder} \(the default folder\)$",
+                       r" manifest GET https://localhost:\d+/downloads/launcher-release\.json$",
+                       r" net attempt 1: through the system's proxy, HTTP 200$",
+                       r" manifest verified: version 1\.0\.0, size \d+, SHA-256 [0-9a-f]{64}, package https://",
+                       r" download range 0-\d+: HTTP 206, \d+ bytes in \d+ ms$",
+                       r" package accepted: \d+ entries, \d+ files$",
+                       r" folder verdict: missing \(a first install\)",
+                       r" shortcut created .*\\Desktop\\Korvane Launcher\.lnk$",
+                       rf" result done: version 1\.0\.0 installed in {folder}$",
+                       r" launch started .*KORLAUNCHER\.exe$")
 
     def test_update_while_launcher_runs(self):
         s = self.session
@@ -252,6 +301,13 @@ class Scenarios(unittest.TestCase):
             s.wait_for(window, process, {"done"}, 60, "update")
             s.check_installed("2.0.0")
             s.close(process, window)
+            runs = s.new_runs()
+            check(len(runs) == 1, f"{len(runs)} runs logged for one update")
+            s.check_logged(runs[0], r" folder verdict: an installed launcher \(an update\)",
+                           r" place \d+ existing files saved in the backup, \d+ files staged$",
+                           r" place KORLAUNCHER\.exe is held by another program \(Windows (5|32|33)\)",
+                           r" place KORLAUNCHER\.exe let go: moved at attempt \d+ of 50$",
+                           r" shortcut replaced ", r" result done: version 2\.0\.0 ")
         finally:
             s.clear_control()
 
@@ -272,6 +328,14 @@ class Scenarios(unittest.TestCase):
         check(not os.path.exists(s.folder), "the cancelled install left an install folder")
         window.press("closeButton")  # the window's close cross
         check(s.wait_exit(process, 30, "close") == 0, "the installer did not exit with code 0")
+        runs = s.new_runs()
+        check(len(runs) == 1, f"{len(runs)} runs logged for one cancelled install")
+        requested = s.check_logged(runs[0], r' cancel requested: "Отменить установку" pressed$')
+        honoured = s.check_logged(runs[0], r" cancel honoured: the install stopped \(.*\); back on the start screen$")
+        check(not any(" result " in line for line in runs[0]), "a cancelled run logged a result")
+        offset = lambda line: float(line.split(" ", 1)[0])  # noqa: E731
+        check(0 <= offset(honoured) - offset(requested) < 5,
+              f"the cancel was honoured {offset(honoured) - offset(requested):.3f} s after it was requested")
 
     def test_release_site_down(self):
         s = self.session
@@ -287,6 +351,18 @@ class Scenarios(unittest.TestCase):
         s.wait_for(window, process, {"done"}, 120, "retry")
         s.check_installed("1.0.0")
         s.close(process, window)
+        runs = s.new_runs()
+        check(len(runs) == 2, f"{len(runs)} runs logged for a failed install and its retry")
+        # Every attempt of the first run failed in the transport (a dropped connection is not worth
+        # repeating); the screen showed the last one's code, and the log names it.
+        attempts = [re.search(r" net attempt (\d): .*, failed: WinHTTP (\d+), secure-failure flags 0x[0-9a-f]{8}: ",
+                              line) for line in runs[0]]
+        attempts = [match.groups() for match in attempts if match]
+        check(attempts and [int(number) for number, _ in attempts] == list(range(1, len(attempts) + 1)),
+              f"attempts logged: {attempts}")
+        s.check_logged(runs[0], r" manifest no answer to use: .*\(WinHTTP \d+\)$",
+                       rf" result failed: .*\(WinHTTP {attempts[-1][1]}\)$")
+        s.check_logged(runs[1], r" net attempt 1: .*, HTTP 200$", r" result done: version 1\.0\.0 ")
 
     def test_escape_during_install(self):
         s = self.session
@@ -304,6 +380,10 @@ class Scenarios(unittest.TestCase):
         check(s.wait_exit(process, 60, "Esc") == 0, "the installer did not exit with code 0 after Esc")
         check(not window.exists(), "the window is still shown")
         check(not prefix.staging_folders(s.user), "the cancelled install left a staging folder")
+        runs = s.new_runs()
+        check(len(runs) == 1, f"{len(runs)} runs logged for one cancelled install")
+        s.check_logged(runs[0], r" cancel requested: the window is being closed$",
+                       r" cancel honoured: the install stopped \(.*\); the window closes$")
 
     def test_planted_dlls_are_never_loaded(self):
         s = self.session

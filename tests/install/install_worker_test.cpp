@@ -44,6 +44,7 @@ constexpr char kAnswerTooLarge[] = "Ответ сервера слишком б�
 constexpr char kSignatureInvalid[] = "Подпись обновления недействительна. Установка отменена";
 constexpr char kPackageRefused[] = "Официальный сервер не отдал файл установки";
 constexpr char kExtractFailed[] = "Не удалось распаковать обновление";
+constexpr char kPathNotAllowed[] = "Недопустимый путь обновления";
 constexpr char kExecutableHeld[] = "Не удалось заменить KORLAUNCHER.exe (Windows ";
 
 // Megabytes that do not compress, so that checking and unpacking a package takes a good tenth of a
@@ -226,6 +227,20 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     ASSERT_TRUE(wait_until([&] { return state.load() == common::Downloading; }));
     const std::vector<std::string> firstStaging = staging_folders();
     EXPECT_EQ(run.get(), "0001.04.0002");  // the stored text, not a number made from it
+    const std::vector<std::vector<std::string>> firstLogged = {
+        {" setup Korvane Setup "},
+        {" manifest GET https://"},
+        {" net attempt 1: through the system's proxy, HTTP 200"},
+        {" manifest verified: version 0001.04.0002, size " + std::to_string(firstManifest["size"].get<uint64_t>()),
+         "SHA-256 " + firstManifest["sha256"].get<std::string>()},
+        {" download range 0-" + std::to_string(firstManifest["size"].get<uint64_t>() - 1), ": HTTP 206, ",
+         std::to_string(firstManifest["size"].get<uint64_t>()) + " bytes in "},
+        {" package accepted: "},
+        {" folder verdict: missing (a first install)"},
+        {" place the package folder became the install folder in one move"},
+        {" shortcut created ", "Desktop"},
+    };
+    supportLog.expect_last_run_has(firstLogged);
 
     EXPECT_EQ(total.load(), firstManifest["size"].get<uint64_t>());
     EXPECT_EQ(done.load(), total.load());
@@ -258,6 +273,12 @@ TEST_F(InstallWorker, InstallsThenUpdatesThroughEveryStepWithAFreshStagingFolder
     const std::vector<std::string> secondStaging = staging_folders();
     launcher.reset();
     EXPECT_EQ(run.get(), "1.5.0");
+    const std::vector<std::vector<std::string>> secondLogged = {
+        {" manifest verified: version 1.5.0"},     {" folder verdict: an installed launcher (an update)"},
+        {" existing files saved in the backup, "}, {" files moved into place, "},
+        {" shortcut replaced ", "Desktop"},
+    };
+    supportLog.expect_last_run_has(secondLogged);
 
     recorder.finish();
     EXPECT_EQ(recorder.states(), (std::vector<int32_t>{common::Idle, common::Preparing, common::Downloading,
@@ -320,33 +341,46 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
     std::vector<test::ZipEntry> badCrc = package_of("bad crc");
     badCrc.back().crc = 0x12345678;  // the release tool refuses to sign this; plain openssl does
 
+    std::vector<test::ZipEntry> strayFile = package_of("stray file");
+    strayFile.emplace_back("KORLAUNCHER/readme.txt", "not a place the launcher has");
+
     struct Case {
         const char* name;
         std::function<void()> publishRelease;
         std::string message;
         size_t requests;
+        std::vector<std::string> logged;  // what one line of the run's support log names
     };
     const std::vector<Case> cases = {
         {"manifest answered 404",
          [&] {
              server.script(kManifestPath, {{{"status", 404}}});
          },
-         kManifestUnavailable, 1},
+         kManifestUnavailable,
+         1,
+         {" manifest refused: HTTP 404"}},
         {"manifest body not JSON",
          [&] {
              server.script(kManifestPath, {{{"body", "<html>"}}});
          },
-         kNotSigned, 1},
+         kNotSigned,
+         1,
+         {" manifest refused (6 bytes received): ", kNotSigned}},
         // A signed manifest padded with an extra member is refused before it is parsed, whether its
         // length is announced or it simply goes on.
         {"signed manifest padded past 1 MiB",
-         [&] { serve_manifest(padded(publish_package(package_of("padded"), "1.0.0"))); }, kAnswerTooLarge, 1},
+         [&] { serve_manifest(padded(publish_package(package_of("padded"), "1.0.0"))); },
+         kAnswerTooLarge,
+         1,
+         {" manifest no answer to use: ", kAnswerTooLarge}},
         {"signed manifest padded past 1 MiB, no Content-Length",
          [&] {
              const nlohmann::json manifest = padded(publish_package(package_of("padded"), "1.0.0"));
              server.script(kManifestPath, {{{"body", manifest.dump()}, {"content_length", "omit"}}});
          },
-         kAnswerTooLarge, 1},
+         kAnswerTooLarge,
+         1,
+         {" manifest no answer to use: ", kAnswerTooLarge}},
         {"signature altered",
          [&] {
              nlohmann::json manifest = publish_package(package_of("altered"), "1.0.0");
@@ -355,12 +389,16 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
              manifest["signature"] = signature;
              serve_manifest(manifest);
          },
-         kSignatureInvalid, 1},
+         kSignatureInvalid,
+         1,
+         {" manifest refused (", kSignatureInvalid}},
         {"package answered 404",
          [&] {
              publish(package_of("missing"), "1.0.0", {{"status", 404}});
          },
-         kPackageRefused, 2},
+         kPackageRefused,
+         2,
+         {" download range 0-", ": HTTP 404, stopped at byte 0 after 0 bytes"}},
         {"package entry fails its CRC",
          [&] {
              const fs::path zip = temp / "published" / "bad-crc.zip";
@@ -369,7 +407,21 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
              server.script(kPackagePath, {{{"file", "bad-crc"}}});
              serve_manifest(server.signed_manifest(zip, "1.0.0", server.url("https", kPackagePath), true));
          },
-         kExtractFailed, 2},
+         kExtractFailed,
+         2,
+         {" package entry ", "its data is damaged (size or CRC-32)", kExtractFailed}},
+        {"package with a file where the launcher has none",
+         [&] {
+             const fs::path zip = temp / "published" / "stray.zip";
+             test::write_file(zip, test::build_zip(strayFile));
+             server.serve_copy("stray", zip);
+             server.script(kPackagePath, {{{"file", "stray"}}});
+             serve_manifest(server.signed_manifest(zip, "1.0.0", server.url("https", kPackagePath), true));
+         },
+         kPathNotAllowed,
+         2,
+         {" package refused: entry ", "\"KORLAUNCHER/readme.txt\"", "the rule \"not an allowed place\"",
+          kPathNotAllowed}},
         // The placement fails before it has saved anything: nothing worth keeping.
         {"Desktop is a file",
          [&] {
@@ -377,7 +429,9 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
              desktopDir = fileForDesktop;
              test::write_file(desktopDir, "not a folder");
          },
-         "filesystem error: create_directories: Not a directory [" + fileForDesktop.string() + "]", 2},
+         "filesystem error: create_directories: Not a directory [" + fileForDesktop.string() + "]",
+         2,
+         {" shortcut failed: filesystem error: create_directories"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -385,6 +439,7 @@ TEST_F(InstallWorker, FailedRunsLeaveNoStagingFolder) {
         c.publishRelease();
         state = common::Preparing;
         EXPECT_EQ(failure(), c.message);
+        supportLog.expect_last_run_has({c.logged});
         EXPECT_EQ(server.records()["records"].size(), c.requests);
         // The run made the install folder's parent: it is gone again.
         EXPECT_FALSE(fs::exists(installDir.parent_path()));
@@ -445,6 +500,14 @@ TEST_F(InstallWorker, UpdateWhoseUndoRestoredEveryFileLeavesNothingBehind) {
     const auto launcher = test::hold_open(installDir / "KORLAUNCHER.exe", FILE_SHARE_READ);
     const std::string error = failure();
     EXPECT_EQ(error.rfind(kExecutableHeld, 0), 0u) << error;
+    // Support reads which file was held, how long it was waited for, and that the undo was whole.
+    const std::vector<std::vector<std::string>> logged = {
+        {" place KORLAUNCHER.exe is held by another program (Windows ", "up to 50 attempts"},
+        {" place cannot move ", "KORLAUNCHER.exe: Windows ", " at attempt 50 of 50"},
+        {" place failed: ", kExecutableHeld},
+        {" place undo complete: "},
+    };
+    supportLog.expect_last_run_has(logged);
 
     EXPECT_EQ(test::read_tree(installDir), installed);
     EXPECT_FALSE(shortcuts_exist());

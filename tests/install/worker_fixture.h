@@ -9,8 +9,10 @@
 #include <string>
 
 #include "common/install_state.h"
+#include "common/support_log.h"
 #include "install/install_worker.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/support_log_capture.h"
 #include "tests/support/temp_folder.h"
 
 namespace test {
@@ -29,6 +31,7 @@ protected:
     // The install task: install_launcher on a thread of its own, as the window starts it.
     std::future<std::string> start() {
         return std::async(std::launch::async, [this] {
+            common::begin_support_log_run();  // as the window's task body does
             return install::install_launcher(installDir, desktopDir, programsDir, &progress, &cancel, &done, &total,
                                              &state);
         });
@@ -36,6 +39,8 @@ protected:
 
     LoopbackServer& server = LoopbackServer::get();
     TempFolder temp;
+    // Each run's support log, read back from a temporary folder of the test's own.
+    SupportLogCapture supportLog{temp / "log"};
     std::filesystem::path installDir = temp / "Apps" / "Korvane Launcher";
     std::filesystem::path desktopDir = temp / "Desktop";
     std::filesystem::path programsDir = temp / "Start Menu" / "Programs";
