@@ -148,7 +148,6 @@ void Accessibility::tick() {
     const std::wstring announcement = announcement_of(parts);
     if (announcement != announced_) {
         announced_ = announcement;
-        ::UiaRaiseStructureChangedEvent(root_.get(), uia::kChildrenInvalidated, nullptr, 0);
         const common::ComPtr<IRawElementProviderSimple> heading = make_uia_element(link_, PartId::Heading);
         ::UiaRaiseAutomationEvent(heading.get(), uia::kLiveRegionChangedEvent);
         raise_notification(root_.get(), announcement);

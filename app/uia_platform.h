@@ -14,11 +14,9 @@ inline constexpr long kProgressBarControlType = 50012;
 inline constexpr long kTextControlType = 50020;
 inline constexpr long kWindowControlType = 50032;
 
-inline constexpr EVENTID kStructureChangedEvent = 20002;
 inline constexpr EVENTID kFocusChangedEvent = 20005;
 inline constexpr EVENTID kLiveRegionChangedEvent = 20024;
 
-inline constexpr int kChildrenInvalidated = 2;  // StructureChangeType_ChildrenInvalidated
 inline constexpr LONG kRootObjectId = -25;      // UiaRootObjectId
 inline constexpr int kAppendRuntimeId = 3;      // UiaAppendRuntimeId
 inline constexpr HRESULT kElementNotAvailable = static_cast<HRESULT>(0x80040201);
@@ -76,6 +74,4 @@ LRESULT WINAPI UiaReturnRawElementProvider(HWND hwnd, WPARAM wParam, LPARAM lPar
 HRESULT WINAPI UiaRaiseAutomationEvent(IRawElementProviderSimple* provider, EVENTID id);
 HRESULT WINAPI UiaRaiseAutomationPropertyChangedEvent(IRawElementProviderSimple* provider, PROPERTYID id,
                                                       VARIANT oldValue, VARIANT newValue);
-HRESULT WINAPI UiaRaiseStructureChangedEvent(IRawElementProviderSimple* provider, int changeType, int* runtimeId,
-                                             int runtimeIdLength);
 }

@@ -56,8 +56,8 @@ endfunction()
 foreach(name winhttp bcrypt crypt32 d2d1 dwrite dwmapi windowscodecs user32 ole32 shell32 oleacc oleaut32)
   korvane_delay_import(${name})
 endforeach()
-# UI Automation's provider side (screen readers). Functions that older systems or Wine lack
-# (UiaRaiseNotificationEvent, UiaDisconnectProvider) are not listed: they are looked up at run time.
+# UI Automation's provider side (screen readers). UiaRaiseNotificationEvent, which older systems and
+# Wine lack, is looked up at run time instead. Not UiaRaiseStructureChangedEvent: Wine 8 exports it
+# as a stub that aborts the process when called.
 korvane_delay_import(uiautomationcore EXPORTS UiaHostProviderFromHwnd UiaReturnRawElementProvider
-                     UiaRaiseAutomationEvent UiaRaiseAutomationPropertyChangedEvent UiaRaiseStructureChangedEvent
-                     UiaClientsAreListening)
+                     UiaRaiseAutomationEvent UiaRaiseAutomationPropertyChangedEvent)

@@ -277,6 +277,8 @@ TEST_F(Accessible, AWholeInstallAndLaunchByKeyboardOnly) {
     key(VK_TAB);
     key(VK_TAB);
     ASSERT_EQ(window->focusedPart, PartId::PrimaryButton);
+    // A reader is connected from here on: each new screen is announced to it.
+    EXPECT_EQ(focused_id(), L"primary");
     key(VK_SPACE);
     ASSERT_TRUE(window->task_pending());
     ASSERT_TRUE(fake_task::wait_started());
