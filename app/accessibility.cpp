@@ -11,8 +11,8 @@
 namespace installer {
 namespace {
 
-constexpr int kNotificationKindOther = 4;           // NotificationKind_Other
-constexpr int kNotificationMostRecent = 2;          // NotificationProcessing_ImportantMostRecent
+constexpr int kNotificationKindOther = 4;   // NotificationKind_Other
+constexpr int kNotificationMostRecent = 2;  // NotificationProcessing_ImportantMostRecent
 
 // Windows 10 1709 and later announce a text through a notification; older systems and Wine lack the
 // function, so it is looked up in the already loaded library rather than imported.
@@ -23,8 +23,8 @@ void raise_notification(IRawElementProviderSimple* element, const std::wstring& 
     if (core == nullptr) {
         return;
     }
-    const auto raise =
-        reinterpret_cast<RaiseNotification>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaRaiseNotificationEvent")));
+    const auto raise = reinterpret_cast<RaiseNotification>(
+        reinterpret_cast<void*>(::GetProcAddress(core, "UiaRaiseNotificationEvent")));
     if (raise == nullptr) {
         return;
     }

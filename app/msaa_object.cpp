@@ -164,9 +164,7 @@ public:
         }
         return S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override {
-        return nothing(child, out);
-    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override { return nothing(child, out); }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* out) override {
         if (out == nullptr) {
             return E_POINTER;

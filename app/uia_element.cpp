@@ -65,8 +65,7 @@ class UiaElement final : public IRawElementProviderSimple,
                          public IRangeValueProvider,
                          public IWindowProvider {
 public:
-    UiaElement(std::shared_ptr<AccessLink> link, std::optional<PartId> part)
-        : link_(std::move(link)), part_(part) {}
+    UiaElement(std::shared_ptr<AccessLink> link, std::optional<PartId> part) : link_(std::move(link)), part_(part) {}
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -309,7 +308,8 @@ public:
             for (const ScreenPart& part : window->parts()) {
                 if (part.rect.contains(lx, ly)) {
                     common::ComPtr<IRawElementProviderSimple> element = make_uia_element(link_, part.id);
-                    return element->QueryInterface(__uuidof(IRawElementProviderFragment), reinterpret_cast<void**>(out));
+                    return element->QueryInterface(__uuidof(IRawElementProviderFragment),
+                                                   reinterpret_cast<void**>(out));
                 }
             }
             return S_OK;

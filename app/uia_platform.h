@@ -17,14 +17,18 @@ inline constexpr long kWindowControlType = 50032;
 inline constexpr EVENTID kFocusChangedEvent = 20005;
 inline constexpr EVENTID kLiveRegionChangedEvent = 20024;
 
-inline constexpr LONG kRootObjectId = -25;      // UiaRootObjectId
-inline constexpr int kAppendRuntimeId = 3;      // UiaAppendRuntimeId
+inline constexpr LONG kRootObjectId = -25;  // UiaRootObjectId
+inline constexpr int kAppendRuntimeId = 3;  // UiaAppendRuntimeId
 inline constexpr HRESULT kElementNotAvailable = static_cast<HRESULT>(0x80040201);
 inline constexpr HRESULT kInvalidOperation = static_cast<HRESULT>(0x80131509);
 
 }  // namespace installer::uia
 
-enum WindowVisualState { WindowVisualState_Normal = 0, WindowVisualState_Maximized = 1, WindowVisualState_Minimized = 2 };
+enum WindowVisualState {
+    WindowVisualState_Normal = 0,
+    WindowVisualState_Maximized = 1,
+    WindowVisualState_Minimized = 2
+};
 enum WindowInteractionState {
     WindowInteractionState_Running = 0,
     WindowInteractionState_Closing = 1,
@@ -45,7 +49,7 @@ IRangeValueProvider : public IUnknown {
 public:
     virtual HRESULT STDMETHODCALLTYPE SetValue(double value) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Value(double* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL * value) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Maximum(double* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Minimum(double* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_LargeChange(double* value) = 0;
@@ -59,18 +63,19 @@ public:
     virtual HRESULT STDMETHODCALLTYPE SetVisualState(WindowVisualState state) = 0;
     virtual HRESULT STDMETHODCALLTYPE Close() = 0;
     virtual HRESULT STDMETHODCALLTYPE WaitForInputIdle(int milliseconds, BOOL* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_CanMaximize(BOOL* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_CanMinimize(BOOL* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_IsModal(BOOL* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_WindowVisualState(WindowVisualState* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_WindowInteractionState(WindowInteractionState* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_IsTopmost(BOOL* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanMaximize(BOOL * value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanMinimize(BOOL * value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsModal(BOOL * value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_WindowVisualState(WindowVisualState * value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_WindowInteractionState(WindowInteractionState * value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsTopmost(BOOL * value) = 0;
 };
 __CRT_UUID_DECL(IWindowProvider, 0x987df77b, 0xdb06, 0x4d77, 0x8f, 0x8a, 0x86, 0xa9, 0xc3, 0xbb, 0x90, 0xb9)
 
 extern "C" {
 HRESULT WINAPI UiaHostProviderFromHwnd(HWND hwnd, IRawElementProviderSimple** provider);
-LRESULT WINAPI UiaReturnRawElementProvider(HWND hwnd, WPARAM wParam, LPARAM lParam, IRawElementProviderSimple* provider);
+LRESULT WINAPI UiaReturnRawElementProvider(HWND hwnd, WPARAM wParam, LPARAM lParam,
+                                           IRawElementProviderSimple* provider);
 HRESULT WINAPI UiaRaiseAutomationEvent(IRawElementProviderSimple* provider, EVENTID id);
 HRESULT WINAPI UiaRaiseAutomationPropertyChangedEvent(IRawElementProviderSimple* provider, PROPERTYID id,
                                                       VARIANT oldValue, VARIANT newValue);

@@ -65,9 +65,8 @@ void Window::settle_focus() {
     if (std::find(order.begin(), order.end(), *focusedPart) != order.end()) {
         return;
     }
-    const auto main = std::find_if(order.begin(), order.end(), [](PartId id) {
-        return id == PartId::PrimaryButton || id == PartId::LaunchButton;
-    });
+    const auto main = std::find_if(order.begin(), order.end(),
+                                   [](PartId id) { return id == PartId::PrimaryButton || id == PartId::LaunchButton; });
     if (main == order.end()) {
         focusedPart.reset();
     } else {

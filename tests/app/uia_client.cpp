@@ -34,11 +34,13 @@ struct NodeClient {
         if (core == nullptr) {
             throw std::runtime_error("uiautomationcore.dll not loaded");
         }
-        fromHandle = reinterpret_cast<NodeFromHandle>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaNodeFromHandle")));
-        property = reinterpret_cast<GetPropertyValue>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaGetPropertyValue")));
+        fromHandle =
+            reinterpret_cast<NodeFromHandle>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaNodeFromHandle")));
+        property =
+            reinterpret_cast<GetPropertyValue>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaGetPropertyValue")));
         navigate = reinterpret_cast<Navigate>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaNavigate")));
-        fromVariant =
-            reinterpret_cast<NodeFromVariant>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaHUiaNodeFromVariant")));
+        fromVariant = reinterpret_cast<NodeFromVariant>(
+            reinterpret_cast<void*>(::GetProcAddress(core, "UiaHUiaNodeFromVariant")));
         release = reinterpret_cast<NodeRelease>(reinterpret_cast<void*>(::GetProcAddress(core, "UiaNodeRelease")));
     }
     NodeFromHandle fromHandle;
