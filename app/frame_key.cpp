@@ -28,6 +28,7 @@ FrameKey frame_key_of(const ScreenModel& model, float scale) {
     key.scene.primaryHovered = model.pointer_over(done ? kLaunchButton : model.primaryButton);
     key.scene.secondaryHovered = done && model.pointer_over(model.secondaryButton);
     key.scene.changeHovered = model.changeRegion && model.pointer_over(*model.changeRegion);
+    key.scene.focusRing = model.focusVisible && model.focused ? static_cast<int>(*model.focused) : 0;
     key.scene.installDir = model.installDir;
     key.scene.errorText = model.errorText;
     key.scene.versionText = model.versionText;

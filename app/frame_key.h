@@ -19,6 +19,8 @@ struct FrameKey {
         bool primaryHovered = false;
         bool secondaryHovered = false;
         bool changeHovered = false;
+        // The button whose focus ring is drawn, 0 for none.
+        int focusRing = 0;
         std::wstring installDir;
         std::wstring errorText;
         std::wstring versionText;

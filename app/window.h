@@ -9,11 +9,13 @@
 #include <future>
 #include <string>
 
+#include "app/accessibility.h"
 #include "app/frame_key.h"
 #include "app/frame_pacer.h"
 #include "common/install_state.h"
 #include "render/canvas.h"
 #include "render/screen_model.h"
+#include "render/screen_parts.h"
 #include "render/ui_rect.h"
 
 namespace installer {
@@ -48,6 +50,19 @@ public:
     void price_frames(int64_t now);
     // The change-folder region that is live on the current screen, if any.
     const UiRect* change_region() const noexcept;
+
+    // Keyboard focus. Tab and Shift+Tab walk the screen's buttons in reading order; pressing a button
+    // is a click at its centre, so every guard of click() holds for the keyboard and screen readers.
+    void move_focus(bool backwards);
+    // Focuses a button the screen shows (a screen reader's request); false if it shows none such.
+    bool focus(PartId id);
+    void press(PartId id);
+    // Enter presses the focused button, or without one the screen's primary button.
+    void press_enter();
+    // A focused button that the screen no longer shows hands the focus to the screen's main button.
+    void settle_focus();
+    // What the current screen shows, for the keyboard and for screen readers.
+    std::vector<ScreenPart> parts() const;
 
     // Fits the render target to the client area and the current scale.
     void resize();
@@ -87,6 +102,9 @@ public:
     float stateFade = 1.0f;
     float mouseX = -1.0f;
     float mouseY = -1.0f;
+    // The focused button, and whether the keyboard has been used (the focus ring is drawn from then on).
+    std::optional<PartId> focusedPart;
+    bool keyboardCues = false;
     // Hit regions, shared by the clicks and the drawing.
     UiRect primaryButton{360, 446, 474, 54};
     UiRect secondaryButton{681, 446, 153, 54};
@@ -105,6 +123,8 @@ public:
     // Loads the trusted root certificates once after the first frame, so that the first request
     // after the click does not wait for them.
     std::future<void> rootStoreWarmup;
+    // What screen readers are given; declared last, so it lets go of the window before anything else.
+    Accessibility accessibility{*this};
 
 private:
     void start_install();

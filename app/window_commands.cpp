@@ -180,6 +180,9 @@ void Window::tick_at(int64_t now) {
     }
     stateFade = std::min(stateFade + 4.0f * frameDelta, 1.0f);
 
+    settle_focus();
+    accessibility.tick();
+
     price_frames(now);
     if (wants_frame(now)) {
         ::InvalidateRect(hwnd, nullptr, FALSE);

@@ -29,6 +29,8 @@ ScreenModel Window::screen_model() const {
     if (const UiRect* change = change_region()) {
         model.changeRegion = *change;
     }
+    model.focused = focusedPart;
+    model.focusVisible = keyboardCues;
     return model;
 }
 

@@ -73,9 +73,37 @@ void mouse_move(Window& window, LPARAM lParam) {
     ::SetCursor(::LoadCursorW(nullptr, pointing ? IDC_HAND : IDC_ARROW));
 }
 
+void key_down(Window& window, WPARAM key, LPARAM lParam) {
+    // Auto-repeat of a held Enter or Space is no new press: it would cancel the install it started.
+    const bool repeat = (lParam & kKeyWasDown) != 0;
+    switch (key) {
+    case VK_ESCAPE:
+        window.request_close();
+        break;
+    case VK_TAB:
+        if (::GetKeyState(VK_CONTROL) >= 0 && ::GetKeyState(VK_MENU) >= 0) {
+            window.move_focus(::GetKeyState(VK_SHIFT) < 0);
+        }
+        break;
+    case VK_RETURN:
+        if (!repeat) {
+            window.press_enter();
+        }
+        break;
+    case VK_SPACE:
+        if (!repeat && window.focusedPart) {
+            window.press(*window.focusedPart);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 LRESULT handle(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
+        window.accessibility.window_destroyed();
         ::PostQuitMessage(0);
         return 0;
     case WM_SIZE:
@@ -94,13 +122,18 @@ LRESULT handle(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCHITTEST:
         return hit_test(window, lParam);
     case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE) {
-            window.request_close();
-        } else if (wParam == VK_RETURN && (lParam & kKeyWasDown) == 0) {
-            // Auto-repeat of a held Enter is no new press: it would cancel the install it started.
-            window.click(500.0f, 470.0f);
-        }
+        key_down(window, wParam, lParam);
         return 0;
+    case kPressMessage:
+        window.press(static_cast<PartId>(wParam));
+        return 0;
+    case kAccessCallMessage:
+        return run_access_call(lParam);
+    case WM_GETOBJECT:
+        if (const std::optional<LRESULT> answer = window.accessibility.answer(wParam, lParam)) {
+            return *answer;
+        }
+        return ::DefWindowProcW(window.hwnd, message, wParam, lParam);
     case WM_TIMER:
         window.tick();
         return 0;

@@ -15,6 +15,7 @@ if(NOT MSVC)
 endif()
 
 function(korvane_delay_import name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "EXPORTS")
   set(target korvane_delay_${name})
   if(TARGET ${target})
     return()
@@ -26,18 +27,23 @@ function(korvane_delay_import name)
     return()
   endif()
 
-  find_library(import_library_${name} NAMES lib${name}.a REQUIRED NO_CACHE)
   set(folder ${CMAKE_BINARY_DIR}/delay-imports)
   set(library ${folder}/lib${name}-delay.a)
   file(MAKE_DIRECTORY ${folder})
-  execute_process(COMMAND ${KORVANE_NM} --defined-only ${import_library_${name}}
-                  OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX MATCHALL " I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
-  list(TRANSFORM imports REPLACE "^ I __imp_" "")
+  if(arg_EXPORTS)
+    # MinGW ships no import library for this DLL: the caller names the exports it calls.
+    set(imports ${arg_EXPORTS})
+  else()
+    find_library(import_library_${name} NAMES lib${name}.a REQUIRED NO_CACHE)
+    execute_process(COMMAND ${KORVANE_NM} --defined-only ${import_library_${name}}
+                    OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX MATCHALL " I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
+    list(TRANSFORM imports REPLACE "^ I __imp_" "")
+  endif()
   list(REMOVE_DUPLICATES imports)
   list(SORT imports)
   if(NOT imports)
-    message(FATAL_ERROR "${import_library_${name}} lists no exports of ${name}.dll")
+    message(FATAL_ERROR "no exports of ${name}.dll to import")
   endif()
   list(JOIN imports "\n" exports)
   file(CONFIGURE OUTPUT ${folder}/${name}.def CONTENT "LIBRARY ${name}.dll\nEXPORTS\n${exports}\n" @ONLY)
@@ -47,6 +53,11 @@ function(korvane_delay_import name)
   target_link_libraries(${target} INTERFACE ${library})
 endfunction()
 
-foreach(name winhttp bcrypt crypt32 d2d1 dwrite dwmapi windowscodecs user32 ole32 shell32)
+foreach(name winhttp bcrypt crypt32 d2d1 dwrite dwmapi windowscodecs user32 ole32 shell32 oleacc oleaut32)
   korvane_delay_import(${name})
 endforeach()
+# UI Automation's provider side (screen readers). UiaRaiseNotificationEvent, which older systems and
+# Wine lack, is looked up at run time instead. Not UiaRaiseStructureChangedEvent: Wine 8 exports it
+# as a stub that aborts the process when called.
+korvane_delay_import(uiautomationcore EXPORTS UiaHostProviderFromHwnd UiaReturnRawElementProvider
+                     UiaRaiseAutomationEvent UiaRaiseAutomationPropertyChangedEvent)

@@ -160,6 +160,12 @@ void Canvas::fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, f
     device.renderTarget->FillRoundedRectangle(&rounded, device.brush.get());
 }
 
+void Canvas::stroke_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float width) {
+    device.brush->SetColor(colour(rgb, 1.0f));
+    const D2D1_ROUNDED_RECT rounded{d2d_rect(rect), radius, radius};
+    device.renderTarget->DrawRoundedRectangle(&rounded, device.brush.get(), width, nullptr);
+}
+
 void Canvas::draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width) {
     device.brush->SetColor(colour(rgb, 1.0f));
     device.renderTarget->DrawLine({x1, y1}, {x2, y2}, device.brush.get(), width, nullptr);

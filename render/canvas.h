@@ -57,6 +57,7 @@ public:
     void finish_frame(HRESULT endDrawResult);
 
     void fill_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float alpha);
+    void stroke_rounded_rect(const UiRect& rect, uint32_t rgb, float radius, float width);
     void draw_line(float x1, float y1, float x2, float y2, uint32_t rgb, float width);
     void fill_gradient(const UiRect& rect, uint32_t rgb1, float alpha1, uint32_t rgb2, float alpha2, bool vertical);
     void draw_text(const std::wstring& text, const UiRect& rect, int32_t size, uint32_t rgb, bool bold, float alpha,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/install_state.h"
+#include "render/part_id.h"
 #include "render/ui_rect.h"
 
 namespace installer {
@@ -38,6 +39,10 @@ struct ScreenModel {
     UiRect closeButton{};
     // The change-folder button that a click would act on now, if the screen has a live one.
     std::optional<UiRect> changeRegion;
+    // The button the keyboard has reached, and whether its ring is drawn: only once the keyboard has
+    // been used, so that a mouse user's screens stay as they were.
+    std::optional<PartId> focused;
+    bool focusVisible = false;
 
     bool pointer_over(const UiRect& rect) const noexcept { return rect.contains(mouseX, mouseY); }
 };

@@ -2,12 +2,16 @@
 
 #include "render/animation.h"
 #include "render/progress_screen.h"
+#include "render/screen_parts.h"
+#include "render/screen_texts.h"
 
 // The screens of one frame. Positions are logical pixels of the 880 x 570 canvas; the frame's
 // transform maps them onto the render target whatever the window's scale.
 
 namespace installer {
 namespace {
+
+using namespace texts;
 
 constexpr uint32_t kBackground = 0x101114;
 constexpr uint32_t kCard = 0x181B20;
@@ -26,6 +30,8 @@ constexpr uint32_t kCloseHover = 0x25262C;
 constexpr uint32_t kCloseGlyph = 0xB7B8C0;
 constexpr uint32_t kPrimaryButtonText = 0x151515;
 constexpr uint32_t kUncheckedStep = 0x61636E;
+
+constexpr uint32_t kFocusRing = 0xF3F3F5;
 
 constexpr UiRect kCardRect{22, 90, 302, 458};
 
@@ -57,11 +63,11 @@ void draw_step(Canvas& canvas, float x, float y, const std::wstring& text, bool 
 
 void draw_folder_row(Canvas& canvas, const ScreenModel& model) {
     canvas.fill_rounded_rect({360, 310, 474, 67}, kFolderRow, 10.0f, 1.0f);
-    canvas.draw_text(L"ПАПКА УСТАНОВКИ", {375, 321, 350, 22}, 9, kSecondaryText, true, 1.0f);
+    canvas.draw_text(kFolderLabel, {375, 321, 350, 22}, 9, kSecondaryText, true, 1.0f);
     canvas.draw_text(model.installDir, {375, 344, 347, 27}, 11, kLightText, false, 1.0f);
     canvas.fill_rounded_rect(model.changeButton,
                              model.pointer_over(model.changeButton) ? kChangeButtonHover : kChangeButton, 7.0f, 1.0f);
-    canvas.draw_text(L"Изменить", model.changeButton, 11, kLightText, true, 1.0f, true);
+    canvas.draw_text(kChange, model.changeButton, 11, kLightText, true, 1.0f, true);
 }
 
 // Left card: artwork cropped to the card, darkened toward the bottom, with a slow accent glow; the
@@ -86,37 +92,32 @@ void draw_frame_parts(Canvas& canvas, const ScreenModel& model, float intro) {
 }
 
 void draw_start_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
-    canvas.draw_text(L"Установить\nKorvane Launcher", {360, 109, 472, 112}, 35, kPrimaryText, true, headingAlpha);
+    canvas.draw_text(kStartHeading, {360, 109, 472, 112}, 35, kPrimaryText, true, headingAlpha);
     draw_folder_row(canvas, model);
-    draw_step(canvas, 362, 396, L"Ярлыки на рабочем столе и в меню «Пуск»", true);
-    canvas.draw_text(L"Windows 10 / 11 · 64 бит", {360, 512, 442, 26}, 11, kSecondaryText, false, 1.0f);
-    draw_button(canvas, model, model.primaryButton, L"Установить лаунчер", true);
+    draw_step(canvas, 362, 396, kShortcutsFeature, true);
+    canvas.draw_text(kSystemFooter, {360, 512, 442, 26}, 11, kSecondaryText, false, 1.0f);
+    draw_button(canvas, model, model.primaryButton, kInstall, true);
 }
 
 void draw_result_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
     canvas.fill_rounded_rect({360, 112, 56, 56}, kAccent, 28.0f, 0.13f);
     canvas.draw_line(376, 139, 386, 149, kAccent, 3.0f);
     canvas.draw_line(386, 149, 403, 130, kAccent, 3.0f);
-    canvas.draw_text(L"Всё готово.\nПриятной поездки!", {360, 195, 470, 108}, 35, kPrimaryText, true, headingAlpha);
-    canvas.draw_text(
-        L"Ярлыки созданы на рабочем столе и в меню «Пуск».\n"
-        L"Твоя коллекция начинается с первого запуска.",
-        {360, 321, 462, 68}, 14, kSecondaryText, false, 1.0f);
-    draw_button(canvas, model, kLaunchButton, L"Запустить лаунчер", true);
-    draw_button(canvas, model, model.secondaryButton, L"Закрыть", false);
-    canvas.draw_text(L"Korvane Launcher · " + model.versionText, {360, 512, 442, 26}, 11, kSecondaryText, false, 1.0f);
+    canvas.draw_text(kDoneHeading, {360, 195, 470, 108}, 35, kPrimaryText, true, headingAlpha);
+    canvas.draw_text(kDoneText, {360, 321, 462, 68}, 14, kSecondaryText, false, 1.0f);
+    draw_button(canvas, model, kLaunchButton, kLaunch, true);
+    draw_button(canvas, model, model.secondaryButton, kClose, false);
+    canvas.draw_text(kVersionPrefix + model.versionText, {360, 512, 442, 26}, 11, kSecondaryText, false, 1.0f);
 }
 
 void draw_error_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
-    canvas.draw_text(L"Не получилось\nзавершить установку.", {360, 114, 470, 115}, 30, kPrimaryText, true,
-                     headingAlpha);
+    canvas.draw_text(kFailedHeading, {360, 114, 470, 115}, 30, kPrimaryText, true, headingAlpha);
     canvas.draw_text(model.errorText, {360, 248, 460, 158}, 14, kErrorText, false, 1.0f);
     canvas.fill_rounded_rect(kFailedChangeButton,
                              model.pointer_over(kFailedChangeButton) ? kChangeButtonHover : kChangeButton, 7.0f, 1.0f);
-    canvas.draw_text(L"Изменить папку", kFailedChangeButton, 11, kLightText, true, 1.0f, true);
-    draw_button(canvas, model, model.primaryButton, L"Повторить", true);
-    canvas.draw_text(L"Проверь подключение и доступ к папке установки.", {360, 512, 458, 30}, 11, kSecondaryText, false,
-                     1.0f);
+    canvas.draw_text(kChangeFolder, kFailedChangeButton, 11, kLightText, true, 1.0f, true);
+    draw_button(canvas, model, model.primaryButton, kRetry, true);
+    canvas.draw_text(kFailedFooter, {360, 512, 458, 30}, 11, kSecondaryText, false, 1.0f);
 }
 
 void draw_progress_screen(Canvas& canvas, const ScreenModel& model, float headingAlpha) {
@@ -128,11 +129,23 @@ void draw_progress_screen(Canvas& canvas, const ScreenModel& model, float headin
     canvas.draw_text(size_line(model.bytesDone, model.bytesTotal), {360, 320, 310, 28}, 12, kSecondaryText, false,
                      1.0f);
     canvas.draw_text(percent_text(model.shownProgress), {783, 320, 52, 28}, 12, kPrimaryText, true, 1.0f);
-    draw_step(canvas, 362, 366, L"Скачать файлы", s >= Verifying);
-    draw_step(canvas, 362, 392, L"Установить лаунчер", s >= Shortcuts);
-    draw_step(canvas, 362, 418, L"Создать ярлыки", false);
-    draw_button(canvas, model, model.primaryButton, model.cancelling ? L"Отмена..." : L"Отменить установку", false);
-    canvas.draw_text(L"Установка для текущего пользователя", {360, 512, 462, 28}, 11, kSecondaryText, false, 1.0f);
+    draw_step(canvas, 362, 366, kStepDownload, s >= Verifying);
+    draw_step(canvas, 362, 392, kStepInstall, s >= Shortcuts);
+    draw_step(canvas, 362, 418, kStepShortcuts, false);
+    draw_button(canvas, model, model.primaryButton, model.cancelling ? kCancelling : kCancel, false);
+    canvas.draw_text(kUserFooter, {360, 512, 462, 28}, 11, kSecondaryText, false, 1.0f);
+}
+
+// The keyboard's focus: a light ring just outside the focused button, clear of its glow.
+void draw_focus_ring(Canvas& canvas, const ScreenModel& model) {
+    if (!model.focusVisible || !model.focused) {
+        return;
+    }
+    const std::vector<ScreenPart> parts = screen_parts(model);
+    if (const ScreenPart* part = find_part(parts, *model.focused)) {
+        const UiRect& r = part->rect;
+        canvas.stroke_rounded_rect({r.x - 4, r.y - 4, r.width + 8, r.height + 8}, kFocusRing, 13.0f, 2.0f);
+    }
 }
 
 void compose_frame(Canvas& canvas, const ScreenModel& model) {
@@ -153,6 +166,7 @@ void compose_frame(Canvas& canvas, const ScreenModel& model) {
         draw_progress_screen(canvas, model, headingAlpha);
         break;
     }
+    draw_focus_ring(canvas, model);
 }
 
 }  // namespace
