@@ -64,6 +64,27 @@ struct PendingCall {
 std::mutex pendingLock;
 std::set<const PendingCall*> pendingCalls;
 
+// Keeps COM's multithreaded apartment for the rest of the process once a reader has asked for the
+// window. Readers' calls, and the release of their last reference to an element, are served in it;
+// without a holder of our own it lives only as long as the system's helper threads do, and under Wine
+// an apartment whose last holder leaves while a reader's release is being served is torn down inside
+// that very call, which then waits for itself and leaves the reader hanging. Never given back: at the
+// process's end, letting go could only reopen that race. CoIncrementMTAUsage exists from Windows 8
+// on; where it is missing, the apartment is left as the system keeps it.
+void keep_multithreaded_apartment() {
+    static const bool kept = [] {
+        using Increment = HRESULT(WINAPI*)(void**);
+        const HMODULE ole = ::GetModuleHandleW(L"ole32.dll");
+        const auto increment =
+            ole == nullptr
+                ? nullptr
+                : reinterpret_cast<Increment>(reinterpret_cast<void*>(::GetProcAddress(ole, "CoIncrementMTAUsage")));
+        void* cookie = nullptr;
+        return increment != nullptr && SUCCEEDED(increment(&cookie));
+    }();
+    static_cast<void>(kept);
+}
+
 }  // namespace
 
 HRESULT on_window_thread(const AccessLink& link, const std::function<HRESULT()>& call) {
@@ -126,6 +147,9 @@ IRawElementProviderSimple* Accessibility::root() {
 
 std::optional<LRESULT> Accessibility::answer(WPARAM wParam, LPARAM lParam) {
     const LONG object = static_cast<LONG>(lParam);
+    if (object == uia::kRootObjectId || object == OBJID_CLIENT) {
+        keep_multithreaded_apartment();
+    }
     if (object == uia::kRootObjectId) {
         return ::UiaReturnRawElementProvider(window_.hwnd, wParam, lParam, root());
     }
