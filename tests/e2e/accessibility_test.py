@@ -6,7 +6,6 @@ screen and presses buttons through MSAA's default action, against the loopback r
     accessibility_test.py --wine-run ... --screen-reader ... --work DIR [unittest options]
 """
 import os
-import shutil
 import subprocess
 import sys
 import time
@@ -16,8 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from testkit import window as ui  # noqa: E402
 from testkit.checks import check, wait_until  # noqa: E402
 from testkit.session import parse_arguments  # noqa: E402
-from testkit.known_dlls import is_known  # noqa: E402
-from e2e_test import Installation, loaded_dll_names, wine_module  # noqa: E402
+from e2e_test import Installation, check_planted_dlls_never_load  # noqa: E402
 
 ARGS = None
 BUTTON, TEXT, PROGRESS_BAR = "50000", "50020", "50012"
@@ -192,35 +190,8 @@ class AccessibleScenarios(unittest.TestCase):
     def test_planted_dlls_are_never_loaded_with_a_reader(self):
         """As the planted-DLL scenario of e2e_test.py, over a road on which a screen reader makes the
         installer load UI Automation and oleacc as well."""
-        s = self.session
-        downloads = os.path.join(s.user, "Downloads", "korvane-planted-reader")
-        current = os.path.join(s.args.work, "current")
-        for folder in (downloads, current):
-            shutil.rmtree(folder, ignore_errors=True)
-            os.makedirs(folder)
-        self.addCleanup(shutil.rmtree, downloads, True)
-        program = os.path.join(downloads, "Korvane-Setup.exe")
-        shutil.copyfile(s.args.installer, program)
-
-        trace = os.path.join(s.args.work, "loader-trace.txt")
-        tracing = {"KORVANE_WINEDEBUG": "+pid,+loaddll"}
-        self.reader_road(program, current, tracing, trace)
-        names = loaded_dll_names(trace, program)
-        for expected in ("uiautomationcore.dll", "oleacc.dll"):
-            check(expected in names, f"the loader trace has no {expected}: {names}")
-
-        for folder in (downloads, current):
-            for name in names:
-                shutil.copyfile(s.args.planted_dll, os.path.join(folder, name))
-        windows_order = ";".join(f"{wine_module(name)}=n,b" for name in names if not is_known(name))
-        for order, overrides in (("wine", ""), ("windows", windows_order)):
-            trace = os.path.join(s.args.work, f"loader-trace-{order}.txt")
-            try:
-                self.reader_road(program, current, {"KORVANE_WINEDLLOVERRIDES": overrides, **tracing}, trace)
-            finally:
-                loaded = [name for folder in (downloads, current) for name in os.listdir(folder)
-                          if name.endswith(".loaded")]
-                check(not loaded, f"with {order}'s load order the installer loaded planted DLLs: {sorted(loaded)}")
+        check_planted_dlls_never_load(self, self.session, "korvane-planted-reader", self.reader_road,
+                                      ("uiautomationcore.dll", "oleacc.dll"))
 
 
 if __name__ == "__main__":

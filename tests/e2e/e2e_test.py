@@ -218,6 +218,48 @@ def wine_module(name):
     return name[:-4] if name.endswith(".dll") else name
 
 
+def check_planted_dlls_never_load(test, session, folder_name, road, expected):
+    """Plants a marker DLL under the name of every DLL that `road(program, folder, env, trace)` makes the
+    installer load (the `expected` among them) beside the installer, kept in the player's Downloads
+    folder under `folder_name`, and in its current folder, then walks the road again with Wine's load
+    order and with Windows' for every DLL that is not a KnownDLL: no marker may be loaded."""
+    s = session
+    # The player's Downloads folder holds the installer; the process starts in another folder.
+    downloads = os.path.join(s.user, "Downloads", folder_name)
+    current = os.path.join(s.args.work, "current")
+    for folder in (downloads, current):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+    test.addCleanup(shutil.rmtree, downloads, True)
+    program = os.path.join(downloads, "Korvane-Setup.exe")
+    shutil.copyfile(s.args.installer, program)
+
+    # Every DLL that a whole run loads, in the installer's process, from Wine's loader trace.
+    trace = os.path.join(s.args.work, "loader-trace.txt")
+    tracing = {"KORVANE_WINEDEBUG": "+pid,+loaddll"}
+    road(program, current, tracing, trace)
+    names = loaded_dll_names(trace, program)
+    for name in expected:
+        check(name in names, f"the loader trace has no {name}: {names}")
+
+    for folder in (downloads, current):
+        for name in names:
+            shutil.copyfile(s.args.planted_dll, os.path.join(folder, name))
+    # Wine's own load order, then Windows' for every DLL that is not a KnownDLL: the program's folder
+    # first (the current folder comes later in both orders).
+    windows_order = ";".join(f"{wine_module(name)}=n,b" for name in names if not is_known(name))
+    for order, overrides in (("wine", ""), ("windows", windows_order)):
+        # The loader's trace of each run stays in the work folder: it names who loaded what.
+        trace = os.path.join(s.args.work, f"loader-trace-{order}.txt")
+        try:
+            road(program, current, {"KORVANE_WINEDLLOVERRIDES": overrides, **tracing}, trace)
+        finally:
+            # A planted DLL that ran may also have broken the run: the markers are the first failure.
+            loaded = [name for folder in (downloads, current) for name in os.listdir(folder)
+                      if name.endswith(".loaded")]
+            check(not loaded, f"with {order}'s load order the installer loaded planted DLLs: {sorted(loaded)}")
+
+
 def ink(frame, box):
     """Pixels of a box unlike the background: text drawn there."""
     region = frame.region(box)
@@ -386,42 +428,9 @@ class Scenarios(unittest.TestCase):
                        r" cancel honoured: the install stopped \(.*\); the window closes$")
 
     def test_planted_dlls_are_never_loaded(self):
-        s = self.session
-        # The player's Downloads folder holds the installer; the process starts in another folder.
-        downloads = os.path.join(s.user, "Downloads", "korvane-planted")
-        current = os.path.join(s.args.work, "current")
-        for folder in (downloads, current):
-            shutil.rmtree(folder, ignore_errors=True)
-            os.makedirs(folder)
-        self.addCleanup(shutil.rmtree, downloads, True)
-        program = os.path.join(downloads, "Korvane-Setup.exe")
-        shutil.copyfile(s.args.installer, program)
-
-        # Every DLL that a whole run loads, in the installer's process, from Wine's loader trace.
-        trace = os.path.join(s.args.work, "loader-trace.txt")
-        tracing = {"KORVANE_WINEDEBUG": "+pid,+loaddll"}
-        s.whole_road(program, current, tracing, trace)
-        names = loaded_dll_names(trace, program)
-        for expected in ("winhttp.dll", "bcrypt.dll", "d2d1.dll", "dwrite.dll", "windowscodecs.dll", "comdlg32.dll"):
-            check(expected in names, f"the loader trace has no {expected}: {names}")
-
-        for folder in (downloads, current):
-            for name in names:
-                shutil.copyfile(s.args.planted_dll, os.path.join(folder, name))
-        # Wine's own load order, then Windows' for every DLL that is not a KnownDLL: the program's folder
-        # first (the current folder comes later in both orders).
-        windows_order = ";".join(f"{wine_module(name)}=n,b" for name in names if not is_known(name))
-        for order, overrides in (("wine", ""), ("windows", windows_order)):
-            # The loader's trace of each run stays in the work folder: it names who loaded what.
-            trace = os.path.join(s.args.work, f"loader-trace-{order}.txt")
-            try:
-                s.whole_road(program, current, {"KORVANE_WINEDLLOVERRIDES": overrides, **tracing}, trace)
-            finally:
-                # A planted DLL that ran may also have broken the run: the markers are the first failure.
-                loaded = [name for folder in (downloads, current) for name in os.listdir(folder)
-                          if name.endswith(".loaded")]
-                check(not loaded, f"with {order}'s load order the installer loaded planted DLLs: {sorted(loaded)}")
-
+        check_planted_dlls_never_load(
+            self, self.session, "korvane-planted", self.session.whole_road,
+            ("winhttp.dll", "bcrypt.dll", "d2d1.dll", "dwrite.dll", "windowscodecs.dll", "comdlg32.dll"))
 
 if __name__ == "__main__":
     ARGS, rest = parse_arguments(extra_options=("link-target", "planted-dll"))
