@@ -1,9 +1,9 @@
 #include "app/msaa_object.h"
 
-#include <atomic>
 #include <vector>
 
 #include "app/window.h"
+#include "common/reference_count.h"
 
 namespace installer {
 namespace {
@@ -49,14 +49,8 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return references_.add(); }
+    ULONG STDMETHODCALLTYPE Release() override { return references_.release(this); }
 
     // IDispatch: readers call IAccessible directly; there is no type library to offer.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -319,6 +313,8 @@ private:
         long childId = CHILDID_SELF;
     };
 
+    // Only its last Release deletes it.
+    friend class common::ReferenceCount;
     ~MsaaObject() = default;
 
     Window* live_window() const {
@@ -364,7 +360,7 @@ private:
         return text_of(child, out, [](const Subject&) -> std::optional<std::wstring> { return std::nullopt; });
     }
 
-    std::atomic<ULONG> references_{1};
+    common::ReferenceCount references_;
     std::shared_ptr<AccessLink> link_;
 };
 

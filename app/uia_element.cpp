@@ -2,10 +2,10 @@
 
 #include <oleauto.h>
 
-#include <atomic>
 #include <vector>
 
 #include "app/window.h"
+#include "common/reference_count.h"
 
 namespace installer {
 namespace {
@@ -91,14 +91,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return references_.add(); }
+    ULONG STDMETHODCALLTYPE Release() override { return references_.release(this); }
 
     // IRawElementProviderSimple
     HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* options) override {
@@ -415,6 +409,8 @@ public:
     }
 
 private:
+    // Only its last Release deletes it.
+    friend class common::ReferenceCount;
     ~UiaElement() = default;
 
     template <typename T, typename U>
@@ -515,7 +511,7 @@ private:
         return empty;
     }
 
-    std::atomic<ULONG> references_{1};
+    common::ReferenceCount references_;
     std::shared_ptr<AccessLink> link_;
     std::optional<PartId> part_;
 };
